@@ -1,0 +1,5 @@
+#include <errno.h>
+
+extern "C" {
+int errno;
+}

@@ -1,0 +1,47 @@
+#ifndef KIVOS_STDIO_H
+#define KIVOS_STDIO_H
+
+#include <stdarg.h>
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A stream. On kivos every field is one 32-bit word. */
+typedef struct kivos_file {
+  int kind;        /* 1 descriptor, 2 memory, 3 file-write */
+  int fd;          /* descriptor of a descriptor stream */
+  char *path;      /* file-write stream: the file it is written to at fclose */
+  char *buf;       /* collected bytes, NUL-terminated */
+  size_t len;      /* bytes in buf, not counting the NUL */
+  size_t cap;      /* allocated size of buf */
+  char **out_ptr;  /* memory stream: where buf is published */
+  size_t *out_size; /* memory stream: where len is published */
+  int error;
+  long pos;
+  int eof;
+} FILE;
+
+#define EOF (-1)
+
+extern FILE *stdin;
+extern FILE *stdout;
+extern FILE *stderr;
+
+size_t fwrite(const void *ptr, size_t size, size_t count, FILE *stream);
+int fputc(int c, FILE *stream);
+int putchar(int c);
+int fputs(const char *s, FILE *stream);
+int puts(const char *s);
+int fflush(FILE *stream);
+void setbuf(FILE *stream, char *buffer);
+int vfprintf(FILE *stream, const char *format, va_list args);
+int fprintf(FILE *stream, const char *format, ...);
+int printf(const char *format, ...);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,23 @@
+#ifndef KIVOS_STRING_H
+#define KIVOS_STRING_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+size_t strlen(const char *s);
+size_t strnlen(const char *s, size_t max);
+int strcmp(const char *a, const char *b);
+int strncmp(const char *a, const char *b, size_t n);
+void *memcpy(void *dst, const void *src, size_t n);
+void *memmove(void *dst, const void *src, size_t n);
+void *memset(void *dst, int c, size_t n);
+int memcmp(const void *a, const void *b, size_t n);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

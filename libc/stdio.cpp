@@ -1,0 +1,270 @@
+// Streams and the stream formatter. Nothing is buffered: a descriptor stream
+// hands every piece to write() at once, the other kinds collect their bytes
+// in a heap buffer that is kept NUL-terminated.
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#if defined(__i386__)
+static_assert(sizeof(FILE) == 44, "a stream is eleven 32-bit words");
+#endif
+
+namespace {
+
+enum stream_kind : int { STREAM_FD = 1, STREAM_MEMORY = 2, STREAM_FILE = 3 };
+
+constexpr uint32_t max_count = 0x7fffffffu;
+constexpr uint32_t max_size = 0xffffffffu;
+
+FILE g_stdout = {STREAM_FD, 1};
+FILE g_stderr = {STREAM_FD, 1};
+FILE g_stdin = {STREAM_FD, 0};
+
+// Grows the buffer of a collecting stream so that `needed` bytes fit.
+// Capacities start at 256 and double; a size beyond 32 bits fails instead of
+// wrapping.
+bool reserve(FILE *stream, size_t needed) {
+  if (stream->cap >= needed) return true;
+  size_t cap = stream->cap ? stream->cap : 256;
+  while (cap < needed) {
+    if (cap > max_size / 2) return false;
+    cap *= 2;
+  }
+  char *buf = static_cast<char *>(realloc(stream->buf, cap));
+  if (!buf) return false;
+  stream->buf = buf;
+  stream->cap = cap;
+  return true;
+}
+
+// The one byte write path: 0 when all bytes were taken, -1 otherwise.
+int file_write_bytes(FILE *stream, const void *data, size_t count) {
+  if (!stream || !data) return -1;
+  if (count == 0) return 0;
+  const char *bytes = static_cast<const char *>(data);
+  if (stream->kind == STREAM_FD) {
+    if (stream->fd != 1) return -1;
+    size_t done = 0;
+    while (done < count) {
+      size_t left = count - done;
+      ssize_t got = write(1, bytes + done, left > max_count ? max_count : left);
+      if (got <= 0) return -1;
+      // A kernel that claims more than was offered has taken it all.
+      if (size_t(got) >= left) break;
+      done += size_t(got);
+    }
+    return 0;
+  }
+  size_t len = stream->len;
+  if (count > max_size - 1 - len) return -1;
+  if (!reserve(stream, len + count + 1)) return -1;
+  memcpy(stream->buf + len, bytes, count);
+  len += count;
+  stream->len = len;
+  stream->buf[len] = 0;
+  if (stream->kind == STREAM_MEMORY && stream->out_ptr && stream->out_size) {
+    *stream->out_ptr = stream->buf;
+    *stream->out_size = len;
+  }
+  return 0;
+}
+
+// Formatter output: counts what was written, saturating at the int limit so
+// that a long text never comes back negative.
+struct printer {
+  FILE *stream;
+  uint32_t count;
+
+  bool put(const void *data, size_t n) {
+    if (file_write_bytes(stream, data, n)) return false;
+    count = n >= max_count - count ? max_count : count + uint32_t(n);
+    return true;
+  }
+  bool put(char c) { return put(&c, 1); }
+  bool repeat(char c, uint32_t n) {
+    while (n--) {
+      if (!put(c)) return false;
+    }
+    return true;
+  }
+};
+
+constexpr char hex_digits[] = "0123456789abcdef";
+
+// Writes the digits of v, most significant first, ending at `end`; returns
+// where they start. The 64-bit value is divided in 16-bit steps, so only
+// 32-bit divisions are needed (the base is at most 16).
+char *render_digits(uint64_t v, uint32_t base, char *end) {
+  uint32_t hi = uint32_t(v >> 32), lo = uint32_t(v);
+  do {
+    uint32_t r = hi % base;
+    hi /= base;
+    uint32_t t = r << 16 | lo >> 16;
+    uint32_t q = t / base;
+    t = (t % base) << 16 | (lo & 0xffff);
+    lo = q << 16 | t / base;
+    *--end = hex_digits[t % base];
+  } while (hi | lo);
+  return end;
+}
+
+uint32_t fill_for(int32_t width, uint32_t used) {
+  return width > 0 && uint32_t(width) > used ? uint32_t(width) - used : 0;
+}
+
+bool print_number(printer &out, char conv, uint64_t v, int32_t width, int32_t precision) {
+  bool minus = false;
+  if ((conv == 'd' || conv == 'i') && int64_t(v) < 0) {
+    minus = true;
+    v = 0 - v;
+  }
+  char buf[32];
+  char *end = buf + sizeof buf;
+  char *digits = render_digits(v, conv == 'x' || conv == 'p' ? 16 : 10, end);
+  uint32_t ndigits = uint32_t(end - digits);
+  uint32_t zeros = fill_for(precision, ndigits);
+  uint32_t total = ndigits + zeros + minus + (conv == 'p' ? 2 : 0);
+  if (!out.repeat(' ', fill_for(width, total))) return false;
+  if (minus && !out.put('-')) return false;
+  if (conv == 'p' && !(out.put('0') && out.put('x'))) return false;
+  return out.repeat('0', zeros) && out.put(digits, ndigits);
+}
+
+bool print_string(printer &out, const char *s, int32_t width, int32_t precision) {
+  if (!s) s = "(null)";
+  // With a precision nothing past it is looked at: the text need not end.
+  size_t n = precision >= 0 ? strnlen(s, uint32_t(precision)) : strlen(s);
+  uint32_t shown = n > max_size ? max_size : uint32_t(n);
+  return out.repeat(' ', fill_for(width, shown)) && out.put(s, n);
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads a run of digits in wrapping unsigned arithmetic.
+int32_t read_number(const char *&f) {
+  uint32_t n = 0;
+  while (is_digit(*f)) n = n * 10 + uint32_t(*f++ - '0');
+  return int32_t(n);
+}
+
+} // namespace
+
+extern "C" {
+
+FILE *stdout = &g_stdout;
+FILE *stderr = &g_stderr;
+FILE *stdin = &g_stdin;
+
+size_t fwrite(const void *ptr, size_t size, size_t count, FILE *stream) {
+  uint32_t total;
+  if (!ptr || !stream || size == 0 || count == 0 || size > max_size || count > max_size ||
+      __builtin_mul_overflow(uint32_t(size), uint32_t(count), &total))
+    return 0;
+  return file_write_bytes(stream, ptr, total) ? 0 : count;
+}
+
+int fputc(int c, FILE *stream) {
+  unsigned char byte = static_cast<unsigned char>(c);
+  return file_write_bytes(stream, &byte, 1) ? -1 : c;
+}
+
+int putchar(int c) { return fputc(c, stdout); }
+
+int fputs(const char *s, FILE *stream) {
+  if (!s) return -1;
+  size_t n = strlen(s);
+  return file_write_bytes(stream, s, n) ? -1 : int(n);
+}
+
+int puts(const char *s) {
+  if (!s) return -1;
+  FILE *out = stdout;
+  if (file_write_bytes(out, s, strlen(s))) return -1;
+  return file_write_bytes(out, "\n", 1) ? -1 : 0;
+}
+
+int fflush(FILE *) { return 0; }
+
+void setbuf(FILE *, char *) {}
+
+int vfprintf(FILE *stream, const char *format, va_list args) {
+  if (!stream || !format) return -1;
+  const char *f = format;
+  // A format that starts with %c on the console sends a control sequence:
+  // 0xFF and the low bytes of three arguments, in one write, not counted.
+  if (stream->kind == STREAM_FD && stream->fd == 1 && f[0] == '%' && f[1] == 'c') {
+    unsigned char lead[4] = {0xff};
+    for (int i = 1; i < 4; ++i) lead[i] = static_cast<unsigned char>(va_arg(args, int));
+    if (file_write_bytes(stream, lead, 4)) return -1;
+    f += 2;
+  }
+  printer out{stream, 0};
+  while (char c = *f++) {
+    if (c != '%') {
+      if (!out.put(c)) return -1;
+      continue;
+    }
+    int32_t width = *f == '*' ? (++f, va_arg(args, int)) : read_number(f);
+    int32_t precision = -1;
+    if (*f == '.') {
+      ++f;
+      precision = *f == '*' ? (++f, va_arg(args, int)) : read_number(f);
+    }
+    bool wide = false;
+    if (*f == 'l') {
+      wide = *++f == 'l';
+      if (wide) ++f;
+    }
+    char conv = *f;
+    if (!conv) break; // the format ended inside a specification
+    ++f;
+    bool ok;
+    switch (conv) {
+    case '%':
+      ok = out.put('%');
+      break;
+    case 'c':
+      ok = out.put(char(va_arg(args, int)));
+      break;
+    case 's':
+      ok = print_string(out, va_arg(args, const char *), width, precision);
+      break;
+    case 'd':
+    case 'i':
+    case 'u':
+    case 'x':
+    case 'p': {
+      bool is_signed = conv == 'd' || conv == 'i';
+      uint64_t v = wide        ? va_arg(args, unsigned long long)
+                   : is_signed ? uint64_t(int64_t(va_arg(args, int)))
+                               : va_arg(args, unsigned int);
+      ok = print_number(out, conv, v, width, precision);
+      break;
+    }
+    default:
+      ok = out.put('%') && out.put(conv);
+    }
+    if (!ok) return -1;
+  }
+  return int(out.count);
+}
+
+int fprintf(FILE *stream, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  int n = vfprintf(stream, format, args);
+  va_end(args);
+  return n;
+}
+
+int printf(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  int n = vfprintf(stdout, format, args);
+  va_end(args);
+  return n;
+}
+
+} // extern "C"

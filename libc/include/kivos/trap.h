@@ -1,38 +1,10 @@
-/* The kivos kernel interface: call numbers and the one trap primitive. */
+/* The one trap primitive of the runtime. */
 #ifndef KIVOS_TRAP_H
 #define KIVOS_TRAP_H
 
 #include <stdint.h>
 
-#define KIVOS_SYS_WRITE 1
-#define KIVOS_SYS_EXIT 2
-#define KIVOS_SYS_READ 3
-#define KIVOS_SYS_OPEN 4
-#define KIVOS_SYS_CLOSE 5
-#define KIVOS_SYS_GETKEY 6
-#define KIVOS_SYS_WRITEFILE 21
-#define KIVOS_SYS_USLEEP 22
-#define KIVOS_SYS_MKDIR 49
-#define KIVOS_SYS_UNLINK 50
-#define KIVOS_SYS_RMDIR 51
-#define KIVOS_SYS_GETCWD 52
-#define KIVOS_SYS_STREAM_BEGIN 53
-#define KIVOS_SYS_STREAM_WRITE 54
-#define KIVOS_SYS_STREAM_END 55
-#define KIVOS_SYS_DRIVE_CURRENT 57
-#define KIVOS_SYS_DRIVE_COUNT 58
-#define KIVOS_SYS_DRIVE_PROBE 59
-#define KIVOS_SYS_CHDIR 95
-#define KIVOS_SYS_LSEEK 110
-#define KIVOS_SYS_PIPE 124
-#define KIVOS_SYS_MKFIFO 125
-#define KIVOS_SYS_DUP 126
-#define KIVOS_SYS_DUP2 127
-#define KIVOS_SYS_FD_SET_INHERIT 128
-#define KIVOS_SYS_FD_SET_STDIO 129
-#define KIVOS_SYS_FD_SET_NONBLOCK 130
-#define KIVOS_SYS_SPAWN 131
-#define KIVOS_SYS_WAITPID 132
+#include <kivos/syscalls.h>
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,0 +1,47 @@
+// Reading 32-bit little-endian ELF files without trusting them: every offset
+// and size is checked against the file before it is used.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace elf32 {
+
+inline constexpr uint16_t type_exec = 2;
+inline constexpr uint16_t machine_386 = 3;
+inline constexpr uint32_t pt_load = 1;
+inline constexpr uint32_t pf_x = 1, pf_w = 2, pf_r = 4;
+inline constexpr uint32_t sht_nobits = 8;
+inline constexpr uint32_t shf_write = 1, shf_alloc = 2, shf_execinstr = 4;
+
+struct segment {
+  uint32_t type, offset, vaddr, filesz, memsz, flags, align;
+};
+
+struct section {
+  std::string name;
+  uint32_t type, flags, addr, offset, size, align;
+};
+
+struct file {
+  uint16_t type = 0, machine = 0;
+  uint32_t entry = 0;
+  std::vector<segment> segments;
+  std::vector<section> sections; // empty when the file has no section headers
+};
+
+// Parses the header, program headers and (when present) section headers.
+// On failure returns nothing and says why in `error`.
+std::optional<file> parse(std::span<const uint8_t> bytes, std::string &error);
+
+// Bytes [offset, offset + size) of the file, or nothing when they run past it.
+std::optional<std::span<const uint8_t>> slice(std::span<const uint8_t> bytes, uint64_t offset,
+                                              uint64_t size);
+
+// Reads a whole file; on failure says why in `error`.
+std::optional<std::vector<uint8_t>> read_file(const std::string &path, std::string &error);
+
+} // namespace elf32

@@ -1,0 +1,87 @@
+// kivos-run's core: runs a kivos executable in an emulated 32-bit x86
+// processor and serves its system calls.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kivos {
+
+// What the drive traps answer. Drives past the end of `probes` are present.
+struct drive_table {
+  int32_t count = 4; // a negative count makes the count query fail
+  int32_t current = 1;
+  std::vector<int32_t> probes = {1, 1, 0, 1};
+
+  int32_t probe(int32_t index) const;
+};
+
+// One system call as the program made it.
+struct trap_record {
+  uint32_t number = 0;
+  uint32_t eip = 0; // address of the instruction after the trap
+  uint32_t ebx = 0, ecx = 0, edx = 0;
+  int32_t result = 0;
+  std::string data; // bytes the program handed over (write, writefile) or received (read)
+};
+
+enum class run_end {
+  exited,            // the program called _exit
+  fault,             // bad memory access, invalid instruction, halt, processor exception
+  timeout,           // the time limit ran out
+  instruction_limit, // the instruction limit ran out
+  load_error,        // the program could not be loaded
+};
+
+struct fault_report {
+  std::string kind;     // e.g. "read from unmapped memory", "invalid instruction"
+  uint32_t address = 0; // the address accessed (for memory faults)
+  uint32_t eip = 0;     // the instruction that faulted
+  bool has_address = false;
+};
+
+// Decides the result of a trap instead of the stand-in kernel; for tests
+// that need a kernel misbehaving in a particular way.
+using trap_override = std::function<std::optional<int32_t>(const trap_record &)>;
+
+struct run_options {
+  std::string program;           // path of the executable
+  std::vector<std::string> args; // argv[0], argv[1], ...; argv[0] defaults to the program path
+  drive_table drives;
+  std::string root = ".";             // the folder the program's files live in
+  std::optional<std::string> input;   // standard input; the host's standard input when absent
+  bool capture_console = false;       // keep console output in the result instead of printing it
+  bool record_traps = false;          // keep every trap in the result
+  std::FILE *trace = nullptr;         // one line per trap, strace style
+  double timeout_seconds = 0;         // 0: no limit
+  uint64_t max_instructions = 0;      // 0: no limit (a limit slows emulation down)
+  bool real_sleep = true;             // usleep and sleep wait for real
+  uint32_t console_write_limit = 0;   // accept at most this many bytes per console write; 0: all
+  uint32_t stack_size = 1u << 20;
+  trap_override override_result;
+};
+
+struct run_result {
+  run_end end = run_end::load_error;
+  int exit_status = 0; // for run_end::exited
+  std::string message; // what went wrong, for every end but exited
+  fault_report fault;
+  std::string console; // with capture_console
+  std::vector<trap_record> traps; // with record_traps
+  uint64_t trap_count = 0;
+};
+
+run_result run(const run_options &options);
+
+// The exit status kivos-run gives for a result.
+int exit_code(const run_result &result);
+
+inline constexpr int exit_timeout = 124;
+inline constexpr int exit_tool_error = 125;
+inline constexpr int exit_fault = 126;
+
+} // namespace kivos

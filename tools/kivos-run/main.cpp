@@ -1,0 +1,138 @@
+// kivos-run: runs a kivos program on this machine.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <kivos/run.h>
+#include <string>
+
+namespace {
+
+const char usage[] =
+    "Usage: kivos-run [OPTIONS] PROGRAM [ARGS...]\n"
+    "\n"
+    "Runs the kivos executable PROGRAM in an emulated 32-bit x86 processor, with\n"
+    "ARGS as its arguments, and serves its system calls. Its console output goes\n"
+    "to standard output and its console input comes from standard input. The exit\n"
+    "status is the program's own, or 124 when a limit ended it, 125 when it could\n"
+    "not be run, 126 when it faulted.\n"
+    "\n"
+    "Options (they come before PROGRAM; everything after it goes to the program):\n"
+    "  --root DIR            the folder that holds the program's files (default: the\n"
+    "                        current folder); no path leads outside it\n"
+    "  --drives N            the number of logical drives the kernel reports\n"
+    "                        (default 4); a negative N, or 'fail', makes the query fail\n"
+    "  --current I           the index of the current drive (default 1)\n"
+    "  --probe I=R           the probe result of drive I: negative for an error, 0 for\n"
+    "                        no drive, positive for a drive (default: drive 2 absent,\n"
+    "                        all others present); may be repeated\n"
+    "  --trace               print one line per system call on standard error\n"
+    "  --timeout SECONDS     end the program after this much time\n"
+    "  --max-instructions N  end the program after N instructions (slows it down)\n"
+    "  --no-sleep            let usleep and sleep return at once\n"
+    "  --stack-size BYTES    size of the program's stack (default 1048576)\n"
+    "  --help                print this help\n"
+    "\n"
+    "Example: kivos-run --drives 3 --current 0 --probe 1=0 build/kivos/hdtab\n";
+
+[[noreturn]] void fail(const std::string &message) {
+  std::fprintf(stderr, "kivos-run: %s\nTry 'kivos-run --help'.\n", message.c_str());
+  std::exit(kivos::exit_tool_error);
+}
+
+bool parse_int(const char *s, long long lo, long long hi, long long &out) {
+  if (!*s) return false;
+  errno = 0;
+  char *end;
+  long long v = std::strtoll(s, &end, 0);
+  if (*end || errno || v < lo || v > hi) return false;
+  out = v;
+  return true;
+}
+
+bool parse_double(const char *s, double &out) {
+  char *end;
+  out = std::strtod(s, &end);
+  return *s && !*end && out >= 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  kivos::run_options o;
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-' && argv[i][1]; ++i) {
+    std::string opt = argv[i];
+    if (opt == "--") {
+      ++i;
+      break;
+    }
+    std::string value;
+    bool inline_value = false;
+    if (size_t eq = opt.find('='); opt.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = opt.substr(eq + 1);
+      opt.resize(eq);
+      inline_value = true;
+    }
+    auto next = [&]() -> std::string {
+      if (inline_value) return value;
+      if (i + 1 >= argc) fail("option " + opt + " needs a value");
+      return argv[++i];
+    };
+    long long n;
+    if (opt == "--help" || opt == "-h") {
+      std::fputs(usage, stdout);
+      return 0;
+    } else if (opt == "--root") {
+      o.root = next();
+    } else if (opt == "--drives") {
+      std::string v = next();
+      if (v == "fail")
+        o.drives.count = -1;
+      else if (parse_int(v.c_str(), INT32_MIN, INT32_MAX, n))
+        o.drives.count = int32_t(n);
+      else
+        fail("--drives wants a whole number or 'fail', not '" + v + "'");
+    } else if (opt == "--current") {
+      std::string v = next();
+      if (!parse_int(v.c_str(), INT32_MIN, INT32_MAX, n)) fail("--current wants a whole number, not '" + v + "'");
+      o.drives.current = int32_t(n);
+    } else if (opt == "--probe") {
+      std::string v = next();
+      size_t eq = v.find('=');
+      long long index, r;
+      if (eq == std::string::npos || !parse_int(v.substr(0, eq).c_str(), 0, 1 << 24, index) ||
+          !parse_int(v.substr(eq + 1).c_str(), INT32_MIN, INT32_MAX, r))
+        fail("--probe wants INDEX=RESULT, such as 2=0, not '" + v + "'");
+      if (o.drives.probes.size() <= size_t(index)) o.drives.probes.resize(size_t(index) + 1, 1);
+      o.drives.probes[size_t(index)] = int32_t(r);
+    } else if (opt == "--trace") {
+      o.trace = stderr;
+    } else if (opt == "--timeout") {
+      std::string v = next();
+      if (!parse_double(v.c_str(), o.timeout_seconds)) fail("--timeout wants a number of seconds, not '" + v + "'");
+    } else if (opt == "--max-instructions") {
+      std::string v = next();
+      if (!parse_int(v.c_str(), 1, INT64_MAX, n)) fail("--max-instructions wants a positive number, not '" + v + "'");
+      o.max_instructions = uint64_t(n);
+    } else if (opt == "--no-sleep") {
+      o.real_sleep = false;
+    } else if (opt == "--stack-size") {
+      std::string v = next();
+      if (!parse_int(v.c_str(), 0, 1ll << 30, n)) fail("--stack-size wants a number of bytes, not '" + v + "'");
+      o.stack_size = uint32_t(n);
+    } else {
+      fail("unknown option " + opt);
+    }
+    if (inline_value && (opt == "--trace" || opt == "--no-sleep" || opt == "--help"))
+      fail("option " + opt + " takes no value");
+  }
+  if (i >= argc) fail("no program given");
+  o.program = argv[i];
+  for (; i < argc; ++i) o.args.push_back(argv[i]);
+
+  kivos::run_result r = kivos::run(o);
+  if (r.end != kivos::run_end::exited)
+    std::fprintf(stderr, "kivos-run: %s: %s\n", o.program.c_str(), r.message.c_str());
+  return kivos::exit_code(r);
+}

@@ -1,0 +1,41 @@
+// The program's address space: a few regions backed by host memory and
+// mapped into the emulator, so the kernel side reads and writes them directly.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kivos {
+
+inline constexpr uint32_t page_size = 0x1000;
+inline constexpr uint32_t prot_read = 1, prot_write = 2, prot_exec = 4;
+
+struct region {
+  uint32_t base = 0, size = 0, prot = 0;
+  std::unique_ptr<uint8_t[]> bytes; // page aligned through `storage`
+  uint8_t *host = nullptr;
+};
+
+struct guest_memory {
+  std::vector<region> regions;
+
+  // The region holding addr with at least `prot`, or null.
+  const region *find(uint32_t addr, uint32_t prot) const;
+  // Copies guest bytes out; false when any byte is not mapped with `prot`.
+  bool read(uint32_t addr, void *dst, uint32_t len, uint32_t prot = prot_read) const;
+  bool append(uint32_t addr, uint32_t len, std::string &out) const;
+  bool write(uint32_t addr, const void *src, uint32_t len);
+  // True when all of [addr, addr + len) is mapped with `prot`.
+  bool accessible(uint32_t addr, uint32_t len, uint32_t prot) const;
+  // A NUL-terminated string of at most `max` bytes before the NUL.
+  enum class string_error { none, bad_pointer, too_long };
+  std::optional<std::string> read_string(uint32_t addr, uint32_t max, string_error &error) const;
+};
+
+// Page-aligned, zero-filled host memory for a region.
+region make_region(uint32_t base, uint32_t size, uint32_t prot);
+
+} // namespace kivos

@@ -1,0 +1,58 @@
+// The stand-in kernel: serves the traps of one program run.
+#pragma once
+
+#include "guest_memory.h"
+#include "root_fs.h"
+
+#include <chrono>
+#include <kivos/run.h>
+#include <string>
+#include <vector>
+
+namespace kivos {
+
+struct kernel {
+  const run_options &options;
+  guest_memory &memory;
+  run_result &result;
+  root_fs fs;
+
+  bool exited = false;
+  bool keep_data = false; // fill trap_record::data (for the trace and the log)
+  bool console_is_tty = false;
+  std::string console_pending;
+  size_t input_pos = 0; // into options.input
+  std::chrono::steady_clock::time_point deadline{};
+  bool has_deadline = false;
+
+  struct open_file {
+    int host_fd = -1;
+    bool readable = false, writable = false;
+  };
+  std::vector<open_file> files; // indexed by the program's descriptor; 0 to 2 are the console
+
+  kernel(const run_options &o, guest_memory &m, run_result &r);
+  ~kernel();
+
+  // Serves one trap: fills t.result (and t.data when keep_data). Returns
+  // false for a trap the stand-in does not provide.
+  bool serve(trap_record &t);
+  void flush_console();
+
+private:
+  int32_t console_write(const trap_record &t, uint32_t len);
+  int32_t getkey();
+  int32_t read_input(uint32_t buf, uint32_t len, std::string *data);
+  int32_t file_write(open_file &f, uint32_t buf, uint32_t len);
+  int32_t file_read(open_file &f, uint32_t buf, uint32_t len, std::string *data);
+  int32_t open(uint32_t path, uint32_t flags);
+  int32_t close(uint32_t fd);
+  int32_t lseek(uint32_t fd, uint32_t offset, uint32_t whence);
+  int32_t writefile(uint32_t path, uint32_t buf, uint32_t len, std::string *data);
+  int32_t getcwd(uint32_t buf, uint32_t size);
+  int32_t sleep_for(uint32_t usec);
+  int32_t path_arg(uint32_t addr, std::string &path) const;
+  open_file *file(uint32_t fd);
+};
+
+} // namespace kivos

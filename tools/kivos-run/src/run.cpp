@@ -1,0 +1,360 @@
+// Loads a kivos executable into an emulated 32-bit x86 processor and runs it,
+// serving every int 0x80 in an interrupt hook.
+#include "../../elf32/elf32.h"
+#include "guest_memory.h"
+#include "kernel.h"
+#include "trace.h"
+
+#include <cstdio>
+#include <cstring>
+#include <kivos/run.h>
+#include <kivos/syscalls.h>
+#include <map>
+#include <unicorn/unicorn.h>
+
+namespace kivos {
+namespace {
+
+constexpr uint32_t low_limit = 0x10000;  // the first 64 KiB stay unmapped
+constexpr uint32_t stack_top = 0xc0000000;
+
+std::string hexs(uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08x", v);
+  return buf;
+}
+
+// Maps the loadable segments, page by page with the union of the
+// permissions of the segments touching each page; returns an error text.
+std::string load_segments(const elf32::file &f, std::span<const uint8_t> bytes, uint32_t stack_low,
+                          guest_memory &memory) {
+  std::map<uint32_t, uint32_t> pages; // page address -> permissions
+  bool any = false;
+  for (size_t i = 0; i < f.segments.size(); ++i) {
+    const elf32::segment &s = f.segments[i];
+    if (s.type != elf32::pt_load || s.memsz == 0) continue;
+    std::string name = "segment " + std::to_string(i);
+    if (s.filesz > s.memsz) return name + " holds more file bytes than memory bytes";
+    if (!elf32::slice(bytes, s.offset, s.filesz)) return name + " runs past the end of the file";
+    uint64_t end = uint64_t(s.vaddr) + s.memsz;
+    if (end > 0x100000000ull) return name + " runs past the top of the address space";
+    if (s.vaddr < low_limit)
+      return name + " starts at " + hexs(s.vaddr) + ", in the first 64 KiB, which stay unmapped";
+    if (end > stack_low - page_size) return name + " overlaps the stack at " + hexs(stack_low);
+    uint32_t prot = (s.flags & elf32::pf_r ? prot_read : 0) |
+                    (s.flags & elf32::pf_w ? prot_write : 0) |
+                    (s.flags & elf32::pf_x ? prot_exec : 0);
+    for (uint64_t p = s.vaddr & ~(page_size - 1); p < end; p += page_size) pages[uint32_t(p)] |= prot;
+    any = true;
+  }
+  if (!any) return "no loadable segments";
+  for (auto it = pages.begin(); it != pages.end();) {
+    uint32_t base = it->first, prot = it->second, size = 0;
+    while (it != pages.end() && it->first == base + size && it->second == prot) {
+      size += page_size;
+      ++it;
+    }
+    memory.regions.push_back(make_region(base, size, prot));
+  }
+  for (const elf32::segment &s : f.segments) {
+    if (s.type != elf32::pt_load || s.filesz == 0) continue;
+    const uint8_t *src = bytes.data() + s.offset;
+    for (uint32_t done = 0; done < s.filesz;) {
+      uint32_t addr = s.vaddr + done;
+      region *r = nullptr;
+      for (region &x : memory.regions)
+        if (addr - x.base < x.size) r = &x;
+      uint32_t n = std::min(s.filesz - done, r->size - (addr - r->base));
+      std::memcpy(r->host + (addr - r->base), src + done, n);
+      done += n;
+    }
+  }
+  return {};
+}
+
+// The start-up stack: argc at the stack pointer, then the argument pointers
+// and a null pointer, the strings above them.
+std::string build_stack(guest_memory &memory, uint32_t stack_size,
+                        const std::vector<std::string> &args, uint32_t &sp) {
+  memory.regions.push_back(make_region(stack_top - stack_size, stack_size, prot_read | prot_write));
+  uint64_t total = 0;
+  for (const std::string &a : args) total += a.size() + 1;
+  total += 4 * (args.size() + 2);
+  if (total > stack_size / 2) return "the arguments do not fit on the stack";
+  uint32_t strings = stack_top - 16 - uint32_t(total);
+  std::vector<uint32_t> words = {uint32_t(args.size())};
+  uint32_t at = strings;
+  for (const std::string &a : args) {
+    words.push_back(at);
+    memory.write(at, a.c_str(), uint32_t(a.size() + 1));
+    at += uint32_t(a.size() + 1);
+  }
+  words.push_back(0);
+  sp = (strings - 4 * uint32_t(words.size())) & ~3u;
+  memory.write(sp, words.data(), uint32_t(4 * words.size()));
+  return {};
+}
+
+struct session {
+  const run_options &options;
+  run_result &result;
+  guest_memory memory;
+  kernel k;
+  uc_engine *uc = nullptr;
+  bool faulted = false;
+  bool probing = false; // re-running one instruction to locate a fault
+  bool probe_hit = false;
+  uc_mem_type fault_type{};
+  uint64_t instructions = 0;
+  bool instruction_limit_hit = false;
+
+  session(const run_options &o, run_result &r) : options(o), result(r), k(o, memory, r) {}
+  ~session() {
+    if (uc) uc_close(uc);
+  }
+
+  void fault(std::string kind, uint32_t eip, std::optional<uint32_t> address = {}) {
+    faulted = true;
+    result.fault.kind = std::move(kind);
+    result.fault.eip = eip;
+    result.fault.has_address = address.has_value();
+    result.fault.address = address.value_or(0);
+  }
+
+  uint32_t eip() {
+    uint32_t v = 0;
+    uc_reg_read(uc, UC_X86_REG_EIP, &v);
+    return v;
+  }
+
+  void on_trap() {
+    int ids[5] = {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EIP};
+    uint32_t regs[5] = {};
+    void *ptrs[5] = {&regs[0], &regs[1], &regs[2], &regs[3], &regs[4]};
+    uc_reg_read_batch(uc, ids, ptrs, k.keep_data ? 5 : 4);
+    trap_record t;
+    t.number = regs[0];
+    t.ebx = regs[1];
+    t.ecx = regs[2];
+    t.edx = regs[3];
+    t.eip = regs[4];
+    bool served = true;
+    std::optional<int32_t> forced;
+    if (options.override_result && t.number != KIVOS_SYS_EXIT) forced = options.override_result(t);
+    if (forced) {
+      t.result = *forced;
+      if (k.keep_data && (t.number == KIVOS_SYS_WRITE || t.number == KIVOS_SYS_WRITEFILE))
+        memory.append(t.ecx, t.edx, t.data);
+    } else {
+      served = k.serve(t);
+    }
+    ++result.trap_count;
+    if (options.trace) std::fprintf(options.trace, "%s\n", trace_line(t, memory, served).c_str());
+    if (k.exited) {
+      uc_emu_stop(uc);
+    } else {
+      uc_reg_write(uc, UC_X86_REG_EAX, &t.result);
+    }
+    if (options.record_traps) result.traps.push_back(std::move(t));
+  }
+
+  static void intr_hook(uc_engine *, uint32_t intno, void *user) {
+    auto &s = *static_cast<session *>(user);
+    if (intno == 0x80 && !s.probing) return s.on_trap();
+    static const char *const names[] = {"divide error", "debug exception", "non-maskable interrupt",
+                                        "breakpoint", "overflow", "bound range exceeded",
+                                        "invalid opcode", "no floating-point unit",
+                                        "double fault", "coprocessor segment overrun",
+                                        "invalid TSS", "segment not present",
+                                        "stack segment fault", "general protection fault",
+                                        "page fault", "reserved exception",
+                                        "floating-point error", "alignment check"};
+    std::string kind = intno < std::size(names) ? names[intno] : "interrupt " + std::to_string(intno);
+    if (!s.probing) s.fault(kind, s.eip());
+    uc_emu_stop(s.uc);
+  }
+
+  static bool mem_hook(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t, void *user) {
+    auto &s = *static_cast<session *>(user);
+    if (s.probing) {
+      s.probe_hit = type == s.fault_type && uint32_t(address) == s.result.fault.address;
+      return false;
+    }
+    const char *kind = "memory access";
+    switch (type) {
+    case UC_MEM_READ_UNMAPPED: kind = "read from unmapped memory"; break;
+    case UC_MEM_WRITE_UNMAPPED: kind = "write to unmapped memory"; break;
+    case UC_MEM_FETCH_UNMAPPED: kind = "instruction fetch from unmapped memory"; break;
+    case UC_MEM_READ_PROT: kind = "read from protected memory"; break;
+    case UC_MEM_WRITE_PROT: kind = "write to read-only memory"; break;
+    case UC_MEM_FETCH_PROT: kind = "instruction fetch from non-executable memory"; break;
+    default: break;
+    }
+    s.fault_type = type;
+    s.fault(kind, type == UC_MEM_FETCH_UNMAPPED || type == UC_MEM_FETCH_PROT ? uint32_t(address) : s.eip(),
+            uint32_t(address));
+    return false;
+  }
+
+  static void code_hook(uc_engine *, uint64_t, uint32_t, void *user) {
+    auto &s = *static_cast<session *>(user);
+    if (s.options.max_instructions && s.instructions >= s.options.max_instructions) {
+      s.instruction_limit_hit = true;
+      uc_emu_stop(s.uc);
+      return;
+    }
+    ++s.instructions;
+  }
+
+  // The emulator reports a data fault at the start of its translated block.
+  // Step the block's instructions one at a time from the state at the fault
+  // until one of them repeats the same fault: that is the faulting one.
+  void locate_data_fault() {
+    uc_context *ctx = nullptr;
+    if (uc_context_alloc(uc, &ctx) != UC_ERR_OK) return;
+    uc_context_save(uc, ctx);
+    probing = true;
+    uint32_t pc = result.fault.eip;
+    for (int step = 0; step < 64; ++step) {
+      uc_context_restore(uc, ctx);
+      probe_hit = false;
+      uc_err err = uc_emu_start(uc, pc, 0, 0, 1);
+      if (probe_hit) {
+        result.fault.eip = pc;
+        break;
+      }
+      uint32_t next = eip();
+      if (err != UC_ERR_OK || next <= pc || next - pc > 15) break;
+      pc = next;
+    }
+    probing = false;
+    uc_context_free(ctx);
+  }
+
+  std::string start(uint32_t &entry, uint32_t &sp) {
+    std::string err;
+    auto bytes = elf32::read_file(options.program, err);
+    if (!bytes) return options.program + ": " + err;
+    auto f = elf32::parse(*bytes, err);
+    if (!f) return options.program + ": not a kivos executable: " + err;
+    if (f->type != elf32::type_exec)
+      return options.program + ": not a kivos executable: ELF type " + std::to_string(f->type) +
+             ", where a static executable (type 2) is needed";
+    if (f->machine != elf32::machine_386)
+      return options.program + ": not a kivos executable: built for ELF machine " +
+             std::to_string(f->machine) + ", not for 32-bit x86 (3)";
+    uint32_t stack_low = stack_top - options.stack_size;
+    if (options.stack_size < 4 * page_size || options.stack_size % page_size ||
+        options.stack_size > 0x40000000)
+      return "stack size must be a multiple of 4096 from 16 KiB to 1 GiB";
+    err = load_segments(*f, *bytes, stack_low, memory);
+    if (!err.empty()) return options.program + ": not a kivos executable: " + err;
+    if (!memory.find(f->entry, prot_exec))
+      return options.program + ": not a kivos executable: entry point " + hexs(f->entry) +
+             " is not in executable memory";
+    entry = f->entry;
+    std::vector<std::string> args = options.args;
+    if (args.empty()) args.push_back(options.program);
+    err = build_stack(memory, options.stack_size, args, sp);
+    if (!err.empty()) return err;
+    err = k.fs.open_root(options.root);
+    if (!err.empty()) return err;
+
+    if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc) != UC_ERR_OK) return "cannot start the emulator";
+    for (const region &r : memory.regions) {
+      uint32_t prot = (r.prot & prot_read ? UC_PROT_READ : 0) |
+                      (r.prot & prot_write ? UC_PROT_WRITE : 0) |
+                      (r.prot & prot_exec ? UC_PROT_EXEC : 0);
+      if (uc_mem_map_ptr(uc, r.base, r.size, prot, r.host) != UC_ERR_OK)
+        return "cannot map guest memory at " + hexs(r.base);
+    }
+    uc_hook h;
+    uc_hook_add(uc, &h, UC_HOOK_INTR, reinterpret_cast<void *>(intr_hook), this, 1, 0);
+    uc_hook_add(uc, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(mem_hook), this, 1, 0);
+    if (options.max_instructions)
+      uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(code_hook), this, 1, 0);
+    // Without exits the emulator stops silently when the program reaches
+    // address 0; with one that cannot be reached, it faults there instead.
+    uc_ctl_exits_enable(uc);
+    uint64_t exits[1] = {0xffffffffffffull};
+    uc_ctl_set_exits(uc, exits, 1);
+    uc_reg_write(uc, UC_X86_REG_ESP, &sp);
+    return {};
+  }
+
+  void execute(uint32_t entry) {
+    uint64_t timeout_us = options.timeout_seconds > 0 ? uint64_t(options.timeout_seconds * 1e6) : 0;
+    if (timeout_us) {
+      k.has_deadline = true;
+      k.deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(timeout_us);
+    }
+    uc_err err = uc_emu_start(uc, entry, 0, timeout_us, 0);
+    if (k.exited) {
+      result.end = run_end::exited;
+      return;
+    }
+    if (faulted) {
+      if (err != UC_ERR_OK && result.fault.has_address &&
+          fault_type != UC_MEM_FETCH_UNMAPPED && fault_type != UC_MEM_FETCH_PROT)
+        locate_data_fault();
+    } else if (err == UC_ERR_INSN_INVALID) {
+      fault("invalid instruction", eip());
+    } else if (err != UC_ERR_OK) {
+      fault(uc_strerror(err), eip());
+    } else if (instruction_limit_hit) {
+      result.end = run_end::instruction_limit;
+      result.message = "instruction limit of " + std::to_string(options.max_instructions) +
+                       " reached at eip " + hexs(eip());
+      return;
+    } else {
+      size_t timed_out = 0;
+      uc_query(uc, UC_QUERY_TIMEOUT, &timed_out);
+      uint32_t pc = eip();
+      uint8_t before = 0;
+      if (timed_out) {
+        result.end = run_end::timeout;
+        result.message = "time limit of " + std::to_string(options.timeout_seconds) +
+                         " s reached at eip " + hexs(pc);
+        return;
+      }
+      if (memory.read(pc - 1, &before, 1, prot_exec) && before == 0xf4)
+        fault("halt instruction", pc - 1);
+      else
+        fault("the processor stopped", pc);
+    }
+    result.end = run_end::fault;
+    result.message = "fault: " + result.fault.kind;
+    if (result.fault.has_address) result.message += " at " + hexs(result.fault.address);
+    result.message += " (eip " + hexs(result.fault.eip) + ")";
+  }
+};
+
+} // namespace
+
+run_result run(const run_options &options) {
+  run_result result;
+  session s(options, result);
+  uint32_t entry = 0, sp = 0;
+  std::string err = s.start(entry, sp);
+  if (!err.empty()) {
+    result.end = run_end::load_error;
+    result.message = err;
+    return result;
+  }
+  s.execute(entry);
+  s.k.flush_console();
+  return result;
+}
+
+int exit_code(const run_result &r) {
+  switch (r.end) {
+  case run_end::exited: return r.exit_status & 0xff;
+  case run_end::fault: return exit_fault;
+  case run_end::timeout:
+  case run_end::instruction_limit: return exit_timeout;
+  case run_end::load_error: break;
+  }
+  return exit_tool_error;
+}
+
+} // namespace kivos

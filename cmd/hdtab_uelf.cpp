@@ -20,8 +20,8 @@ extern "C" int main(int argc, char **argv) {
     int probe = kivos_trap(KIVOS_SYS_DRIVE_PROBE, uint32_t(i), 0, 0);
     // The current drive is the one whose index equals `current`, so every
     // line prints the index.
-    const char *line = probe < 0    ? "Drive %d: query error\n"
-                       : probe == 0 ? "Drive %d: Not present\n"
+    const char *line = probe < 0      ? "Drive %d: query error\n"
+                       : probe == 0   ? "Drive %d: Not present\n"
                        : i == current ? "Drive %d: Present (current)\n"
                                       : "Drive %d: Present\n";
     printf(line, i);

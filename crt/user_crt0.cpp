@@ -3,10 +3,10 @@
 extern "C" int main(int argc, char **argv);
 
 extern "C" __attribute__((naked, noreturn)) void _start() {
-  asm volatile("movl (%esp), %eax\n\t"   // argc
-               "leal 4(%esp), %ecx\n\t"  // argv
+  asm volatile("movl (%esp), %eax\n\t"  // argc
+               "leal 4(%esp), %ecx\n\t" // argv
                "andl $-16, %esp\n\t"
-               "subl $8, %esp\n\t"       // 16-byte aligned at the call
+               "subl $8, %esp\n\t" // 16-byte aligned at the call
                "pushl %ecx\n\t"
                "pushl %eax\n\t"
                "call main\n\t"

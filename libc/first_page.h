@@ -4,4 +4,6 @@
 
 #include <stdint.h>
 
-inline bool in_first_page(const void *p) { return uintptr_t(p) <= 4095; }
+inline bool in_first_page(const void *p) {
+  return uintptr_t(p) <= 4095;
+}

@@ -140,7 +140,9 @@ bool print_string(printer &out, const char *s, int32_t width, int32_t precision)
   return out.repeat(' ', fill_for(width, shown)) && out.put(s, n);
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Reads a run of digits in wrapping unsigned arithmetic.
 int32_t read_number(const char *&f) {
@@ -170,7 +172,9 @@ int fputc(int c, FILE *stream) {
   return file_write_bytes(stream, &byte, 1) ? -1 : c;
 }
 
-int putchar(int c) { return fputc(c, stdout); }
+int putchar(int c) {
+  return fputc(c, stdout);
+}
 
 int fputs(const char *s, FILE *stream) {
   if (!s) return -1;
@@ -185,7 +189,9 @@ int puts(const char *s) {
   return file_write_bytes(out, "\n", 1) ? -1 : 0;
 }
 
-int fflush(FILE *) { return 0; }
+int fflush(FILE *) {
+  return 0;
+}
 
 void setbuf(FILE *, char *) {}
 

@@ -39,7 +39,9 @@ uint32_t size_word(const void *p) {
 
 extern "C" {
 
-void *malloc(size_t n) { return heap_take(n ? n : 1); }
+void *malloc(size_t n) {
+  return heap_take(n ? n : 1);
+}
 
 void *calloc(size_t count, size_t size) {
   if (count == 0 || size == 0) return heap_take(1);

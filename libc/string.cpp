@@ -7,7 +7,9 @@ namespace {
 
 using byte = unsigned char;
 
-int diff(byte a, byte b) { return int(a) - int(b); }
+int diff(byte a, byte b) {
+  return int(a) - int(b);
+}
 
 } // namespace
 

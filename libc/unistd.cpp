@@ -7,9 +7,13 @@ namespace {
 
 // Counts are unsigned on our side but signed to the kernel, so they never
 // exceed the largest positive int.
-constexpr uint32_t clamp_count(size_t n) { return n > 0x7fffffffu ? 0x7fffffffu : uint32_t(n); }
+constexpr uint32_t clamp_count(size_t n) {
+  return n > 0x7fffffffu ? 0x7fffffffu : uint32_t(n);
+}
 
-uint32_t arg(const void *p) { return uint32_t(uintptr_t(p)); }
+uint32_t arg(const void *p) {
+  return uint32_t(uintptr_t(p));
+}
 
 } // namespace
 
@@ -30,9 +34,13 @@ void _exit(int status) {
   for (;;) asm volatile("hlt");
 }
 
-int close(int fd) { return kivos_trap(KIVOS_SYS_CLOSE, fd, 0, 0); }
+int close(int fd) {
+  return kivos_trap(KIVOS_SYS_CLOSE, fd, 0, 0);
+}
 
-int getkey(void) { return kivos_trap(KIVOS_SYS_GETKEY, 0, 0, 0); }
+int getkey(void) {
+  return kivos_trap(KIVOS_SYS_GETKEY, 0, 0, 0);
+}
 
 int writefile(const char *path, const void *buf, size_t len) {
   if (!path || !buf) return -1;
@@ -86,7 +94,9 @@ int kivfs_stream_write(int handle, const void *buf, size_t len) {
   return kivos_trap(KIVOS_SYS_STREAM_WRITE, handle, arg(buf), clamp_count(len));
 }
 
-int kivfs_stream_end(int handle) { return kivos_trap(KIVOS_SYS_STREAM_END, handle, 0, 0); }
+int kivfs_stream_end(int handle) {
+  return kivos_trap(KIVOS_SYS_STREAM_END, handle, 0, 0);
+}
 
 int chdir(const char *path) {
   if (!path) return -1;
@@ -107,13 +117,21 @@ int mkfifo(const char *path) {
   return kivos_trap(KIVOS_SYS_MKFIFO, arg(path), 0, 0);
 }
 
-int dup(int fd) { return kivos_trap(KIVOS_SYS_DUP, fd, 0, 0); }
+int dup(int fd) {
+  return kivos_trap(KIVOS_SYS_DUP, fd, 0, 0);
+}
 
-int dup2(int oldfd, int newfd) { return kivos_trap(KIVOS_SYS_DUP2, oldfd, newfd, 0); }
+int dup2(int oldfd, int newfd) {
+  return kivos_trap(KIVOS_SYS_DUP2, oldfd, newfd, 0);
+}
 
-int fd_set_inherit(int on) { return kivos_trap(KIVOS_SYS_FD_SET_INHERIT, on != 0, 0, 0); }
+int fd_set_inherit(int on) {
+  return kivos_trap(KIVOS_SYS_FD_SET_INHERIT, on != 0, 0, 0);
+}
 
-int fd_set_stdio(int a, int b, int c) { return kivos_trap(KIVOS_SYS_FD_SET_STDIO, a, b, c); }
+int fd_set_stdio(int a, int b, int c) {
+  return kivos_trap(KIVOS_SYS_FD_SET_STDIO, a, b, c);
+}
 
 int fd_set_nonblock(int fd, int on) {
   return kivos_trap(KIVOS_SYS_FD_SET_NONBLOCK, fd, on != 0, 0);

@@ -9,7 +9,9 @@
 namespace elf32 {
 namespace {
 
-uint16_t u16(std::span<const uint8_t> b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
+uint16_t u16(std::span<const uint8_t> b, size_t at) {
+  return uint16_t(b[at] | b[at + 1] << 8);
+}
 uint32_t u32(std::span<const uint8_t> b, size_t at) {
   return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
          uint32_t(b[at + 3]) << 24;
@@ -32,8 +34,9 @@ std::optional<std::span<const uint8_t>> slice(std::span<const uint8_t> bytes, ui
 }
 
 std::optional<file> parse(std::span<const uint8_t> b, std::string &error) {
-  if (b.size() < 4 || std::memcmp(b.data(), "\x7f"
-                                            "ELF",
+  if (b.size() < 4 || std::memcmp(b.data(),
+                                  "\x7f"
+                                  "ELF",
                                   4) != 0) {
     error = "not an ELF file";
     return std::nullopt;
@@ -115,7 +118,8 @@ std::optional<std::vector<uint8_t>> read_file(const std::string &path, std::stri
     error = std::strerror(errno);
     return std::nullopt;
   }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
   if (in.bad()) {
     error = "read error";
     return std::nullopt;

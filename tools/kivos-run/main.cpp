@@ -95,7 +95,8 @@ int main(int argc, char **argv) {
         fail("--drives wants a whole number or 'fail', not '" + v + "'");
     } else if (opt == "--current") {
       std::string v = next();
-      if (!parse_int(v.c_str(), INT32_MIN, INT32_MAX, n)) fail("--current wants a whole number, not '" + v + "'");
+      if (!parse_int(v.c_str(), INT32_MIN, INT32_MAX, n))
+        fail("--current wants a whole number, not '" + v + "'");
       o.drives.current = int32_t(n);
     } else if (opt == "--probe") {
       std::string v = next();
@@ -110,16 +111,19 @@ int main(int argc, char **argv) {
       o.trace = stderr;
     } else if (opt == "--timeout") {
       std::string v = next();
-      if (!parse_double(v.c_str(), o.timeout_seconds)) fail("--timeout wants a number of seconds, not '" + v + "'");
+      if (!parse_double(v.c_str(), o.timeout_seconds))
+        fail("--timeout wants a number of seconds, not '" + v + "'");
     } else if (opt == "--max-instructions") {
       std::string v = next();
-      if (!parse_int(v.c_str(), 1, INT64_MAX, n)) fail("--max-instructions wants a positive number, not '" + v + "'");
+      if (!parse_int(v.c_str(), 1, INT64_MAX, n))
+        fail("--max-instructions wants a positive number, not '" + v + "'");
       o.max_instructions = uint64_t(n);
     } else if (opt == "--no-sleep") {
       o.real_sleep = false;
     } else if (opt == "--stack-size") {
       std::string v = next();
-      if (!parse_int(v.c_str(), 0, 1ll << 30, n)) fail("--stack-size wants a number of bytes, not '" + v + "'");
+      if (!parse_int(v.c_str(), 0, 1ll << 30, n))
+        fail("--stack-size wants a number of bytes, not '" + v + "'");
       o.stack_size = uint32_t(n);
     } else {
       fail("unknown option " + opt);

@@ -24,8 +24,8 @@ const region *guest_memory::find(uint32_t addr, uint32_t prot) const {
 }
 
 // Walks [addr, addr + len) region by region, handing each host piece to `f`.
-template <typename F> static bool walk(const guest_memory &m, uint32_t addr, uint32_t len,
-                                       uint32_t prot, F &&f) {
+template <typename F>
+static bool walk(const guest_memory &m, uint32_t addr, uint32_t len, uint32_t prot, F &&f) {
   while (len > 0) {
     const region *r = m.find(addr, prot);
     if (!r) return false;

@@ -72,7 +72,8 @@ int32_t kernel::console_write(const trap_record &t, uint32_t len) {
   if (!options.capture_console) {
     // Output leaves in large blocks; a terminal still sees every finished line.
     if (console_pending.size() >= console_block || options.trace ||
-        (console_is_tty && console_pending.find('\n', console_pending.size() - len) != std::string::npos))
+        (console_is_tty &&
+         console_pending.find('\n', console_pending.size() - len) != std::string::npos))
       flush_console();
   }
   return int32_t(len);
@@ -221,11 +222,16 @@ bool kernel::serve(trap_record &t) {
     exited = true;
     result.exit_status = int32_t(t.ebx);
     return answer(0);
-  case KIVOS_SYS_OPEN: return answer(open(t.ebx, t.ecx));
-  case KIVOS_SYS_CLOSE: return answer(close(t.ebx));
-  case KIVOS_SYS_GETKEY: return answer(getkey());
-  case KIVOS_SYS_WRITEFILE: return answer(writefile(t.ebx, t.ecx, t.edx, data));
-  case KIVOS_SYS_USLEEP: return answer(sleep_for(t.ebx));
+  case KIVOS_SYS_OPEN:
+    return answer(open(t.ebx, t.ecx));
+  case KIVOS_SYS_CLOSE:
+    return answer(close(t.ebx));
+  case KIVOS_SYS_GETKEY:
+    return answer(getkey());
+  case KIVOS_SYS_WRITEFILE:
+    return answer(writefile(t.ebx, t.ecx, t.edx, data));
+  case KIVOS_SYS_USLEEP:
+    return answer(sleep_for(t.ebx));
   case KIVOS_SYS_MKDIR:
   case KIVOS_SYS_UNLINK:
   case KIVOS_SYS_RMDIR:
@@ -237,12 +243,19 @@ bool kernel::serve(trap_record &t) {
     if (t.number == KIVOS_SYS_RMDIR) return answer(fs.rmdir(path));
     return answer(fs.chdir(path));
   }
-  case KIVOS_SYS_GETCWD: return answer(getcwd(t.ebx, t.ecx));
-  case KIVOS_SYS_LSEEK: return answer(lseek(t.ebx, t.ecx, t.edx));
-  case KIVOS_SYS_DRIVE_COUNT: return answer(options.drives.count);
-  case KIVOS_SYS_DRIVE_CURRENT: return answer(options.drives.current);
-  case KIVOS_SYS_DRIVE_PROBE: return answer(options.drives.probe(int32_t(t.ebx)));
-  default: t.result = -ENOSYS; return false;
+  case KIVOS_SYS_GETCWD:
+    return answer(getcwd(t.ebx, t.ecx));
+  case KIVOS_SYS_LSEEK:
+    return answer(lseek(t.ebx, t.ecx, t.edx));
+  case KIVOS_SYS_DRIVE_COUNT:
+    return answer(options.drives.count);
+  case KIVOS_SYS_DRIVE_CURRENT:
+    return answer(options.drives.current);
+  case KIVOS_SYS_DRIVE_PROBE:
+    return answer(options.drives.probe(int32_t(t.ebx)));
+  default:
+    t.result = -ENOSYS;
+    return false;
   }
 }
 

@@ -115,8 +115,8 @@ int root_fs::write_whole(const std::string &path, const void *data, uint32_t len
   fd_guard dir{open_parent(path, base)};
   if (dir.fd < 0) return dir.fd;
   static unsigned serial;
-  std::string temp = "." + base + ".kivos-" + std::to_string(getpid()) + "-" +
-                     std::to_string(++serial);
+  std::string temp =
+      "." + base + ".kivos-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
   int fd = ::openat(dir.fd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return -errno;
   int err = 0;

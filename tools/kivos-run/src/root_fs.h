@@ -10,7 +10,7 @@ namespace kivos {
 struct root_fs {
   int root_fd = -1;
   std::string root_real; // host path of the root, resolved
-  std::string cwd = "/";  // the program's working folder, as seen inside the root
+  std::string cwd = "/"; // the program's working folder, as seen inside the root
 
   ~root_fs();
   // Opens the root folder; returns an error text, empty on success.

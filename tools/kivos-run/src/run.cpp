@@ -15,7 +15,7 @@
 namespace kivos {
 namespace {
 
-constexpr uint32_t low_limit = 0x10000;  // the first 64 KiB stay unmapped
+constexpr uint32_t low_limit = 0x10000; // the first 64 KiB stay unmapped
 constexpr uint32_t stack_top = 0xc0000000;
 
 std::string hexs(uint32_t v) {
@@ -44,7 +44,8 @@ std::string load_segments(const elf32::file &f, std::span<const uint8_t> bytes, 
     uint32_t prot = (s.flags & elf32::pf_r ? prot_read : 0) |
                     (s.flags & elf32::pf_w ? prot_write : 0) |
                     (s.flags & elf32::pf_x ? prot_exec : 0);
-    for (uint64_t p = s.vaddr & ~(page_size - 1); p < end; p += page_size) pages[uint32_t(p)] |= prot;
+    for (uint64_t p = s.vaddr & ~(page_size - 1); p < end; p += page_size)
+      pages[uint32_t(p)] |= prot;
     any = true;
   }
   if (!any) return "no loadable segments";
@@ -161,15 +162,26 @@ struct session {
   static void intr_hook(uc_engine *, uint32_t intno, void *user) {
     auto &s = *static_cast<session *>(user);
     if (intno == 0x80 && !s.probing) return s.on_trap();
-    static const char *const names[] = {"divide error", "debug exception", "non-maskable interrupt",
-                                        "breakpoint", "overflow", "bound range exceeded",
-                                        "invalid opcode", "no floating-point unit",
-                                        "double fault", "coprocessor segment overrun",
-                                        "invalid TSS", "segment not present",
-                                        "stack segment fault", "general protection fault",
-                                        "page fault", "reserved exception",
-                                        "floating-point error", "alignment check"};
-    std::string kind = intno < std::size(names) ? names[intno] : "interrupt " + std::to_string(intno);
+    static const char *const names[] = {"divide error",
+                                        "debug exception",
+                                        "non-maskable interrupt",
+                                        "breakpoint",
+                                        "overflow",
+                                        "bound range exceeded",
+                                        "invalid opcode",
+                                        "no floating-point unit",
+                                        "double fault",
+                                        "coprocessor segment overrun",
+                                        "invalid TSS",
+                                        "segment not present",
+                                        "stack segment fault",
+                                        "general protection fault",
+                                        "page fault",
+                                        "reserved exception",
+                                        "floating-point error",
+                                        "alignment check"};
+    std::string kind =
+        intno < std::size(names) ? names[intno] : "interrupt " + std::to_string(intno);
     if (!s.probing) s.fault(kind, s.eip());
     uc_emu_stop(s.uc);
   }
@@ -182,16 +194,31 @@ struct session {
     }
     const char *kind = "memory access";
     switch (type) {
-    case UC_MEM_READ_UNMAPPED: kind = "read from unmapped memory"; break;
-    case UC_MEM_WRITE_UNMAPPED: kind = "write to unmapped memory"; break;
-    case UC_MEM_FETCH_UNMAPPED: kind = "instruction fetch from unmapped memory"; break;
-    case UC_MEM_READ_PROT: kind = "read from protected memory"; break;
-    case UC_MEM_WRITE_PROT: kind = "write to read-only memory"; break;
-    case UC_MEM_FETCH_PROT: kind = "instruction fetch from non-executable memory"; break;
-    default: break;
+    case UC_MEM_READ_UNMAPPED:
+      kind = "read from unmapped memory";
+      break;
+    case UC_MEM_WRITE_UNMAPPED:
+      kind = "write to unmapped memory";
+      break;
+    case UC_MEM_FETCH_UNMAPPED:
+      kind = "instruction fetch from unmapped memory";
+      break;
+    case UC_MEM_READ_PROT:
+      kind = "read from protected memory";
+      break;
+    case UC_MEM_WRITE_PROT:
+      kind = "write to read-only memory";
+      break;
+    case UC_MEM_FETCH_PROT:
+      kind = "instruction fetch from non-executable memory";
+      break;
+    default:
+      break;
     }
     s.fault_type = type;
-    s.fault(kind, type == UC_MEM_FETCH_UNMAPPED || type == UC_MEM_FETCH_PROT ? uint32_t(address) : s.eip(),
+    s.fault(kind,
+            type == UC_MEM_FETCH_UNMAPPED || type == UC_MEM_FETCH_PROT ? uint32_t(address)
+                                                                       : s.eip(),
             uint32_t(address));
     return false;
   }
@@ -234,23 +261,23 @@ struct session {
   std::string start(uint32_t &entry, uint32_t &sp) {
     std::string err;
     auto bytes = elf32::read_file(options.program, err);
-    if (!bytes) return options.program + ": " + err;
+    if (!bytes) return err;
     auto f = elf32::parse(*bytes, err);
-    if (!f) return options.program + ": not a kivos executable: " + err;
+    if (!f) return "not a kivos executable: " + err;
     if (f->type != elf32::type_exec)
-      return options.program + ": not a kivos executable: ELF type " + std::to_string(f->type) +
+      return "not a kivos executable: ELF type " + std::to_string(f->type) +
              ", where a static executable (type 2) is needed";
     if (f->machine != elf32::machine_386)
-      return options.program + ": not a kivos executable: built for ELF machine " +
-             std::to_string(f->machine) + ", not for 32-bit x86 (3)";
+      return "not a kivos executable: built for ELF machine " + std::to_string(f->machine) +
+             ", not for 32-bit x86 (3)";
     uint32_t stack_low = stack_top - options.stack_size;
     if (options.stack_size < 4 * page_size || options.stack_size % page_size ||
         options.stack_size > 0x40000000)
       return "stack size must be a multiple of 4096 from 16 KiB to 1 GiB";
     err = load_segments(*f, *bytes, stack_low, memory);
-    if (!err.empty()) return options.program + ": not a kivos executable: " + err;
+    if (!err.empty()) return "not a kivos executable: " + err;
     if (!memory.find(f->entry, prot_exec))
-      return options.program + ": not a kivos executable: entry point " + hexs(f->entry) +
+      return "not a kivos executable: entry point " + hexs(f->entry) +
              " is not in executable memory";
     entry = f->entry;
     std::vector<std::string> args = options.args;
@@ -294,8 +321,8 @@ struct session {
       return;
     }
     if (faulted) {
-      if (err != UC_ERR_OK && result.fault.has_address &&
-          fault_type != UC_MEM_FETCH_UNMAPPED && fault_type != UC_MEM_FETCH_PROT)
+      if (err != UC_ERR_OK && result.fault.has_address && fault_type != UC_MEM_FETCH_UNMAPPED &&
+          fault_type != UC_MEM_FETCH_PROT)
         locate_data_fault();
     } else if (err == UC_ERR_INSN_INVALID) {
       fault("invalid instruction", eip());
@@ -348,11 +375,15 @@ run_result run(const run_options &options) {
 
 int exit_code(const run_result &r) {
   switch (r.end) {
-  case run_end::exited: return r.exit_status & 0xff;
-  case run_end::fault: return exit_fault;
+  case run_end::exited:
+    return r.exit_status & 0xff;
+  case run_end::fault:
+    return exit_fault;
   case run_end::timeout:
-  case run_end::instruction_limit: return exit_timeout;
-  case run_end::load_error: break;
+  case run_end::instruction_limit:
+    return exit_timeout;
+  case run_end::load_error:
+    break;
   }
   return exit_tool_error;
 }

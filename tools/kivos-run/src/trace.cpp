@@ -63,7 +63,10 @@ std::string hex(uint32_t v) {
 }
 
 std::string open_flags(uint32_t f) {
-  std::string s = (f & 3) == 0 ? "O_RDONLY" : (f & 3) == 1 ? "O_WRONLY" : (f & 3) == 2 ? "O_RDWR" : "3";
+  std::string s = (f & 3) == 0   ? "O_RDONLY"
+                  : (f & 3) == 1 ? "O_WRONLY"
+                  : (f & 3) == 2 ? "O_RDWR"
+                                 : "3";
   if (f & 0x40) s += "|O_CREAT";
   if (f & 0x200) s += "|O_TRUNC";
   if (uint32_t rest = f & ~0x243u) s += "|" + hex(rest);
@@ -72,27 +75,48 @@ std::string open_flags(uint32_t f) {
 
 const char *error_name(int32_t r) {
   switch (-r) {
-  case 1: return "EPERM";
-  case 2: return "ENOENT";
-  case 5: return "EIO";
-  case 9: return "EBADF";
-  case 12: return "ENOMEM";
-  case 13: return "EACCES";
-  case 14: return "EFAULT";
-  case 17: return "EEXIST";
-  case 20: return "ENOTDIR";
-  case 21: return "EISDIR";
-  case 22: return "EINVAL";
-  case 24: return "EMFILE";
-  case 28: return "ENOSPC";
-  case 34: return "ERANGE";
-  case 36: return "ENAMETOOLONG";
-  case 38: return "ENOSYS";
-  case 39: return "ENOTEMPTY";
-  case 40: return "ELOOP";
-  case 75: return "EOVERFLOW";
-  case 18: return "EXDEV";
-  default: return nullptr;
+  case 1:
+    return "EPERM";
+  case 2:
+    return "ENOENT";
+  case 5:
+    return "EIO";
+  case 9:
+    return "EBADF";
+  case 12:
+    return "ENOMEM";
+  case 13:
+    return "EACCES";
+  case 14:
+    return "EFAULT";
+  case 17:
+    return "EEXIST";
+  case 20:
+    return "ENOTDIR";
+  case 21:
+    return "EISDIR";
+  case 22:
+    return "EINVAL";
+  case 24:
+    return "EMFILE";
+  case 28:
+    return "ENOSPC";
+  case 34:
+    return "ERANGE";
+  case 36:
+    return "ENAMETOOLONG";
+  case 38:
+    return "ENOSYS";
+  case 39:
+    return "ENOTEMPTY";
+  case 40:
+    return "ELOOP";
+  case 75:
+    return "EOVERFLOW";
+  case 18:
+    return "EXDEV";
+  default:
+    return nullptr;
   }
 }
 
@@ -109,11 +133,21 @@ std::string quote(const std::string &bytes, size_t limit) {
   for (size_t i = 0; i < n; ++i) {
     unsigned char c = static_cast<unsigned char>(bytes[i]);
     switch (c) {
-    case '\n': s += "\\n"; break;
-    case '\t': s += "\\t"; break;
-    case '\r': s += "\\r"; break;
-    case '"': s += "\\\""; break;
-    case '\\': s += "\\\\"; break;
+    case '\n':
+      s += "\\n";
+      break;
+    case '\t':
+      s += "\\t";
+      break;
+    case '\r':
+      s += "\\r";
+      break;
+    case '"':
+      s += "\\\"";
+      break;
+    case '\\':
+      s += "\\\\";
+      break;
     default:
       if (c >= 0x20 && c < 0x7f) {
         s += char(c);
@@ -141,10 +175,17 @@ std::string trace_line(const trap_record &t, const guest_memory &memory, bool se
       if (i) line += ", ";
       uint32_t v = regs[i];
       switch (info->args[i]) {
-      case arg::none: break;
-      case arg::dec: line += std::to_string(int32_t(v)); break;
-      case arg::hex: line += hex(v); break;
-      case arg::open_flags: line += open_flags(v); break;
+      case arg::none:
+        break;
+      case arg::dec:
+        line += std::to_string(int32_t(v));
+        break;
+      case arg::hex:
+        line += hex(v);
+        break;
+      case arg::open_flags:
+        line += open_flags(v);
+        break;
       case arg::path: {
         guest_memory::string_error err;
         auto s = memory.read_string(v, 4096, err);

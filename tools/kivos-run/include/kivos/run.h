@@ -52,15 +52,15 @@ struct run_options {
   std::string program;           // path of the executable
   std::vector<std::string> args; // argv[0], argv[1], ...; argv[0] defaults to the program path
   drive_table drives;
-  std::string root = ".";             // the folder the program's files live in
-  std::optional<std::string> input;   // standard input; the host's standard input when absent
-  bool capture_console = false;       // keep console output in the result instead of printing it
-  bool record_traps = false;          // keep every trap in the result
-  std::FILE *trace = nullptr;         // one line per trap, strace style
-  double timeout_seconds = 0;         // 0: no limit
-  uint64_t max_instructions = 0;      // 0: no limit (a limit slows emulation down)
-  bool real_sleep = true;             // usleep and sleep wait for real
-  uint32_t console_write_limit = 0;   // accept at most this many bytes per console write; 0: all
+  std::string root = ".";           // the folder the program's files live in
+  std::optional<std::string> input; // standard input; the host's standard input when absent
+  bool capture_console = false;     // keep console output in the result instead of printing it
+  bool record_traps = false;        // keep every trap in the result
+  std::FILE *trace = nullptr;       // one line per trap, strace style
+  double timeout_seconds = 0;       // 0: no limit
+  uint64_t max_instructions = 0;    // 0: no limit (a limit slows emulation down)
+  bool real_sleep = true;           // usleep and sleep wait for real
+  uint32_t console_write_limit = 0; // accept at most this many bytes per console write; 0: all
   uint32_t stack_size = 1u << 20;
   trap_override override_result;
 };
@@ -70,7 +70,7 @@ struct run_result {
   int exit_status = 0; // for run_end::exited
   std::string message; // what went wrong, for every end but exited
   fault_report fault;
-  std::string console; // with capture_console
+  std::string console;            // with capture_console
   std::vector<trap_record> traps; // with record_traps
   uint64_t trap_count = 0;
 };

@@ -1,0 +1,384 @@
+// The kernel stand-in: loading, faults, limits, files, bad pointers, the
+// trace and the command line.
+#include "harness.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+namespace {
+
+struct fault_case {
+  const char *name;
+  const char *kind;
+  enum { none, fixed, reported } address;
+  uint32_t value = 0;
+};
+
+// Names the case in test output.
+void PrintTo(const fault_case &c, std::ostream *os) {
+  *os << c.name;
+}
+
+const fault_case fault_cases[] = {
+    {"null_read", "read from unmapped memory", fault_case::fixed, 0},
+    {"first_page_write", "write to unmapped memory", fault_case::fixed, 0xfff},
+    {"rodata_write", "write to read-only memory", fault_case::reported},
+    {"jump_to_zero", "instruction fetch from unmapped memory", fault_case::fixed, 0},
+    {"execute_stack", "instruction fetch from non-executable memory", fault_case::reported},
+    {"invalid_instruction", "invalid instruction", fault_case::none},
+    {"halt", "halt instruction", fault_case::none},
+    {"divide_by_zero", "divide error", fault_case::none},
+    {"stack_overflow", "write to unmapped memory", fault_case::none},
+};
+
+class Fault : public testing::TestWithParam<fault_case> {};
+
+TEST_P(Fault, IsReported) {
+  const fault_case &c = GetParam();
+  kivos::run_options o = test::options("faults", {c.name});
+  o.stack_size = 64 * 1024;
+  kivos::run_result r = kivos::run(o);
+  ASSERT_EQ(r.end, kivos::run_end::fault) << r.message;
+  EXPECT_EQ(r.fault.kind, c.kind);
+  EXPECT_EQ(kivos::exit_code(r), kivos::exit_fault);
+  EXPECT_NE(r.message.find(c.kind), std::string::npos);
+  if (c.address == fault_case::fixed) EXPECT_EQ(r.fault.address, c.value);
+  if (c.address == fault_case::reported)
+    EXPECT_EQ(int32_t(r.fault.address), test::reports(r).at(0));
+  if (c.address != fault_case::none) EXPECT_TRUE(r.fault.has_address);
+}
+
+INSTANTIATE_TEST_SUITE_P(KivosRun, Fault, testing::ValuesIn(fault_cases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// The instruction pointer of a data fault is the faulting instruction itself,
+// here the store of the byte 1 to address 0xfff.
+TEST(KivosRun, FaultNamesTheFaultingInstruction) {
+  kivos::run_result r = kivos::run(test::options("faults", {"first_page_write"}));
+  std::string elf = test::read_file(test::program("faults"));
+  // The text segment starts at file offset 0, loaded at 0x400000.
+  size_t at = r.fault.eip - 0x400000;
+  ASSERT_LT(at + 7, elf.size());
+  EXPECT_EQ(elf.substr(at, 7), std::string("\xc6\x05\xff\x0f\x00\x00\x01", 7));
+}
+
+TEST(KivosRun, StackOverflowHitsTheGuardBelowTheStack) {
+  kivos::run_options o = test::options("faults", {"stack_overflow"});
+  o.stack_size = 64 * 1024;
+  kivos::run_result r = kivos::run(o);
+  EXPECT_LT(r.fault.address, 0xc0000000u - 64 * 1024);
+  EXPECT_GE(r.fault.address, 0xc0000000u - 64 * 1024 - 4096);
+}
+
+TEST(KivosRun, TimeLimit) {
+  kivos::run_options o = test::options("faults", {"endless"});
+  o.timeout_seconds = 0.3;
+  kivos::run_result r = kivos::run(o);
+  EXPECT_EQ(r.end, kivos::run_end::timeout);
+  EXPECT_NE(r.message.find("time limit"), std::string::npos);
+  EXPECT_EQ(kivos::exit_code(r), kivos::exit_timeout);
+}
+
+TEST(KivosRun, InstructionLimit) {
+  kivos::run_options o = test::options("faults", {"endless"});
+  o.max_instructions = 100000;
+  kivos::run_result r = kivos::run(o);
+  EXPECT_EQ(r.end, kivos::run_end::instruction_limit);
+  EXPECT_EQ(kivos::exit_code(r), kivos::exit_timeout);
+  // A program that ends within the limit is not affected.
+  o = test::options("hdtab");
+  o.max_instructions = 1000000;
+  EXPECT_EQ(kivos::run(o).end, kivos::run_end::exited);
+}
+
+// Files that are not kivos executables, each made from the real one.
+struct bad_file_case {
+  const char *name;
+  std::function<void(std::string &)> damage;
+  const char *message;
+};
+
+// Names the case in test output.
+void PrintTo(const bad_file_case &c, std::ostream *os) {
+  *os << c.name;
+}
+
+void put32(std::string &s, size_t at, uint32_t v) {
+  std::memcpy(&s[at], &v, 4);
+}
+uint32_t get32(const std::string &s, size_t at) {
+  uint32_t v;
+  std::memcpy(&v, &s[at], 4);
+  return v;
+}
+
+const bad_file_case bad_files[] = {
+    {"text", [](std::string &s) { s = "#!/bin/sh\necho hi\n"; }, "not an ELF file"},
+    {"empty", [](std::string &s) { s.clear(); }, "not an ELF file"},
+    {"truncated_header", [](std::string &s) { s.resize(30); }, "truncated ELF header"},
+    {"class64", [](std::string &s) { s[4] = 2; }, "64-bit"},
+    {"big_endian", [](std::string &s) { s[5] = 2; }, "not little-endian"},
+    {"version", [](std::string &s) { s[6] = 9; }, "unknown ELF version"},
+    {"relocatable", [](std::string &s) { s[16] = 1; }, "ELF type 1"},
+    {"other_machine", [](std::string &s) { s[18] = 40; }, "ELF machine 40"},
+    {"program_headers_cut", [](std::string &s) { s.resize(60); }, "program headers run past"},
+    {"segment_past_end",
+     [](std::string &s) {
+       put32(s, 52 + 16, 0x100000);
+       put32(s, 52 + 20, 0x100000);
+     },
+     "runs past the end"},
+    {"segment_in_first_page", [](std::string &s) { put32(s, 52 + 8, 0x1000); }, "first 64 KiB"},
+    {"file_bigger_than_memory", [](std::string &s) { put32(s, 52 + 20, 1); }, "more file bytes"},
+    {"entry_not_code", [](std::string &s) { put32(s, 24, 0x10000000); }, "entry point"},
+    {"segment_wraps", [](std::string &s) { put32(s, 52 + 8, 0xffffff00); },
+     "top of the address space"},
+    {"segment_on_stack", [](std::string &s) { put32(s, 52 + 8, 0xbfff0000); },
+     "overlaps the stack"},
+};
+
+class BadFile : public testing::TestWithParam<bad_file_case> {};
+
+TEST_P(BadFile, IsRefusedWithAReason) {
+  test::temp_dir dir;
+  std::string bytes = test::read_file(test::program("hdtab"));
+  ASSERT_EQ(get32(bytes, 52), 1u) << "first program header is a loadable segment";
+  GetParam().damage(bytes);
+  test::write_file(dir.file("prog"), bytes);
+  kivos::run_options o = test::options("hdtab");
+  o.program = dir.file("prog");
+  kivos::run_result r = kivos::run(o);
+  EXPECT_EQ(r.end, kivos::run_end::load_error);
+  EXPECT_NE(r.message.find(GetParam().message), std::string::npos) << r.message;
+  EXPECT_EQ(kivos::exit_code(r), kivos::exit_tool_error);
+}
+
+INSTANTIATE_TEST_SUITE_P(KivosRun, BadFile, testing::ValuesIn(bad_files),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(KivosRun, MissingProgram) {
+  kivos::run_options o = test::options("hdtab");
+  o.program = "/nonexistent/prog";
+  kivos::run_result r = kivos::run(o);
+  EXPECT_EQ(r.end, kivos::run_end::load_error);
+  EXPECT_NE(r.message.find("No such file"), std::string::npos);
+}
+
+// A root folder with a file inside, a secret beside it and links that try
+// to reach it.
+struct sandbox {
+  test::temp_dir outer;
+  std::string root = outer.file("root");
+  sandbox() {
+    std::filesystem::create_directory(root);
+    std::filesystem::create_directory(root + "/sub");
+    test::write_file(root + "/data", "inside");
+    test::write_file(outer.file("secret"), "outside");
+    std::filesystem::create_symlink("../secret", root + "/up_link");
+    std::filesystem::create_symlink(outer.file("secret"), root + "/abs_link");
+    std::filesystem::create_symlink("data", root + "/good_link");
+  }
+  kivos::run_result run(std::vector<std::string> args) {
+    kivos::run_options o = test::options("files", args);
+    o.root = root;
+    return kivos::run(o);
+  }
+};
+
+struct open_case {
+  const char *path;
+  bool opens;
+};
+
+// Names the case in test output.
+void PrintTo(const open_case &c, std::ostream *os) {
+  *os << c.path;
+}
+
+const open_case open_cases[] = {
+    {"data", true},          {"/data", true},     {"sub/../data", true}, {"../data", true},
+    {"../../../data", true}, {"good_link", true}, {"../secret", false},  {"up_link", false},
+    {"abs_link", false},     {"", false},         {"missing", false},    {"/proc/self/exe", false},
+};
+
+class Confined : public testing::TestWithParam<open_case> {};
+
+TEST_P(Confined, OpensOnlyInsideTheRoot) {
+  sandbox box;
+  kivos::run_result r = box.run({"cat", GetParam().path});
+  ASSERT_EQ(r.end, kivos::run_end::exited) << r.message;
+  std::vector<int32_t> v = test::reports(r);
+  if (GetParam().opens) {
+    EXPECT_EQ(v.at(0), 3);
+    EXPECT_EQ(r.console, "inside");
+  } else {
+    EXPECT_LT(v.at(0), 0);
+    EXPECT_EQ(r.console.find("outside"), std::string::npos);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(KivosRun, Confined, testing::ValuesIn(open_cases),
+                         [](const auto &info) { return "path_" + std::to_string(info.index); });
+
+TEST(KivosRun, WritefileStaysInsideAndReplacesWhole) {
+  sandbox box;
+  EXPECT_EQ(test::reports(box.run({"put", "data", "new"})), std::vector<int32_t>{3});
+  EXPECT_EQ(test::read_file(box.root + "/data"), "new");
+  EXPECT_EQ(test::reports(box.run({"put", "../escape", "x"})), std::vector<int32_t>{1});
+  EXPECT_TRUE(std::filesystem::exists(box.root + "/escape"));
+  EXPECT_FALSE(std::filesystem::exists(box.outer.file("escape")));
+  // Writing over a link replaces the link, never what it points at.
+  box.run({"put", "up_link", "y"});
+  EXPECT_EQ(test::read_file(box.outer.file("secret")), "outside");
+  EXPECT_EQ(test::read_file(box.root + "/up_link"), "y");
+  // A folder that does not exist fails, and no temporary file is left behind.
+  EXPECT_EQ(test::reports(box.run({"put", "nowhere/f", "z"})), std::vector<int32_t>{-2});
+  EXPECT_EQ(test::reports(box.run({"put", "sub", "z"})).at(0), -21);
+  size_t entries = 0;
+  for (const auto &e : std::filesystem::directory_iterator(box.root + "/sub"))
+    entries += !e.path().empty();
+  EXPECT_EQ(entries, 0u);
+}
+
+TEST(KivosRun, DirectoryTraps) {
+  sandbox box;
+  kivos::run_result r = box.run({"dirs"});
+  ASSERT_EQ(r.end, kivos::run_end::exited) << r.message;
+  EXPECT_EQ(r.console, "/made\n/\n");
+  // mkdir, chdir, getcwd ("/made" and its NUL), writefile, chdir twice,
+  // unlink, rmdir, and a second rmdir of what is gone.
+  EXPECT_EQ(test::reports(r), (std::vector<int32_t>{0, 0, 6, 1, 0, 0, 0, 0, -2}));
+  EXPECT_FALSE(std::filesystem::exists(box.root + "/made"));
+}
+
+TEST(KivosRun, BadPointersFailWithoutHarm) {
+  sandbox box;
+  kivos::run_result r = box.run({"bad_pointers"});
+  ASSERT_EQ(r.end, kivos::run_end::exited) << r.message;
+  EXPECT_EQ(test::reports(r), (std::vector<int32_t>{-14, -14, -14, -14, -14, -14, -14}));
+  EXPECT_EQ(r.console, "still running\n");
+}
+
+TEST(KivosRun, UnservedTrapsFailAndAreTraced) {
+  char *text = nullptr;
+  size_t size = 0;
+  FILE *trace = open_memstream(&text, &size);
+  kivos::run_options o = test::options("files", {"unserved"});
+  o.trace = trace;
+  kivos::run_result r = kivos::run(o);
+  std::fclose(trace);
+  std::string lines(text, size);
+  std::free(text);
+  EXPECT_EQ(test::reports(r), (std::vector<int32_t>{-38, -38}));
+  EXPECT_NE(lines.find("spawn(0x0, 0x0, 0x0) = -38 (not served)\n"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("trap_999(0x1, 0x2, 0x3) = -38 (not served)\n"), std::string::npos) << lines;
+}
+
+TEST(KivosRun, TraceLines) {
+  test::temp_dir dir;
+  char *text = nullptr;
+  size_t size = 0;
+  FILE *trace = open_memstream(&text, &size);
+  kivos::run_options o = test::options("hdtab");
+  o.drives = {1, 0, {0}};
+  o.trace = trace;
+  kivos::run(o);
+  std::fclose(trace);
+  std::string lines(text, size);
+  std::free(text);
+  EXPECT_EQ(lines.substr(0, lines.find("write")), "drive_count() = 1\ndrive_current() = 0\n");
+  EXPECT_NE(lines.find("write(1, \"D\", 1) = 1\n"), std::string::npos);
+  EXPECT_NE(lines.find("drive_probe(0) = 0\n"), std::string::npos);
+  EXPECT_NE(lines.find("write(1, \"\\n\", 1) = 1\n"), std::string::npos);
+  EXPECT_EQ(lines.substr(lines.size() - 13), "_exit(0) = ?\n");
+
+  FILE *trace2 = open_memstream(&text, &size);
+  o = test::options("files", {"cat", "missing"});
+  o.trace = trace2;
+  o.root = dir.path;
+  kivos::run(o);
+  std::fclose(trace2);
+  lines.assign(text, size);
+  std::free(text);
+  EXPECT_NE(lines.find("open(\"missing\", O_RDONLY, 0x0) = -2 ENOENT\n"), std::string::npos)
+      << lines;
+}
+
+TEST(KivosRun, TraceQuotesAndCutsBuffers) {
+  char *text = nullptr;
+  size_t size = 0;
+  FILE *trace = open_memstream(&text, &size);
+  kivos::run_options o =
+      test::options("stdio", {"fputs", "stdout", "a\"b\\\n\xff" + std::string(40, 'x')});
+  o.trace = trace;
+  kivos::run(o);
+  std::fclose(trace);
+  std::string lines(text, size);
+  std::free(text);
+  EXPECT_EQ(lines.substr(0, lines.find('\n') + 1),
+            "write(1, \"a\\\"b\\\\\\n\\xff" + std::string(26, 'x') + "\"..., 46) = 46\n");
+}
+
+// The command line, as a user runs it.
+struct command_result {
+  int status;
+  std::string out;
+};
+
+command_result sh(const std::string &args) {
+  std::string cmd = std::string(KIVOS_RUN_PATH) + " " + args + " 2>&1";
+  FILE *p = popen(cmd.c_str(), "r");
+  command_result r{-1, ""};
+  char buf[4096];
+  while (size_t n = fread(buf, 1, sizeof buf, p)) r.out.append(buf, n);
+  int status = pclose(p);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+TEST(KivosRunCommand, RunsHdtab) {
+  command_result r =
+      sh("--drives 3 --current 0 --probe 1=0 --probe=2=-1 " + test::program("hdtab"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "Detected logical drives: 3\nDrive 0: Present (current)\nDrive 1: Not present\n"
+                   "Drive 2: query error\n");
+  EXPECT_EQ(sh(test::program("hdtab")).out,
+            "Detected logical drives: 4\nDrive 0: Present\nDrive 1: Present (current)\n"
+            "Drive 2: Not present\nDrive 3: Present\n");
+  EXPECT_EQ(sh("--drives fail " + test::program("hdtab")).status, 1);
+  EXPECT_EQ(sh(test::program("hdtab") + " -h").out, "Usage: hdtab\n");
+}
+
+TEST(KivosRunCommand, HelpAndErrors) {
+  command_result help = sh("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: kivos-run"), std::string::npos);
+  EXPECT_EQ(sh("").status, kivos::exit_tool_error);
+  command_result bad = sh("--drives many x");
+  EXPECT_EQ(bad.status, kivos::exit_tool_error);
+  EXPECT_NE(bad.out.find("--drives wants"), std::string::npos);
+  EXPECT_EQ(sh("--bogus x").status, kivos::exit_tool_error);
+  command_result notelf = sh("/etc/hostname");
+  EXPECT_EQ(notelf.status, kivos::exit_tool_error);
+  EXPECT_NE(notelf.out.find("not an ELF file"), std::string::npos);
+}
+
+TEST(KivosRunCommand, FaultAndTimeoutStatus) {
+  command_result f = sh(test::program("faults") + " null_read");
+  EXPECT_EQ(f.status, kivos::exit_fault);
+  EXPECT_NE(f.out.find("read from unmapped memory at 0x00000000 (eip 0x"), std::string::npos)
+      << f.out;
+  command_result t = sh("--timeout 0.2 " + test::program("faults") + " endless");
+  EXPECT_EQ(t.status, kivos::exit_timeout);
+  EXPECT_NE(t.out.find("time limit"), std::string::npos);
+}
+
+TEST(KivosRunCommand, ConsoleInputAndOutput) {
+  command_result r = sh("--root / " + test::program("wrappers") + " getkey < /dev/null");
+  EXPECT_EQ(r.status, 0);
+}
+
+} // namespace

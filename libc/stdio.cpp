@@ -39,24 +39,21 @@ bool reserve(FILE *stream, size_t needed) {
   return true;
 }
 
-// The one byte write path: 0 when all bytes were taken, -1 otherwise.
-int file_write_bytes(FILE *stream, const void *data, size_t count) {
-  if (!stream || !data) return -1;
-  if (count == 0) return 0;
-  const char *bytes = static_cast<const char *>(data);
-  if (stream->kind == STREAM_FD) {
-    if (stream->fd != 1) return -1;
-    size_t done = 0;
-    while (done < count) {
-      size_t left = count - done;
-      ssize_t got = write(1, bytes + done, left > max_count ? max_count : left);
-      if (got <= 0) return -1;
-      // A kernel that claims more than was offered has taken it all.
-      if (size_t(got) >= left) break;
-      done += size_t(got);
-    }
-    return 0;
+// Hands bytes to descriptor 1 until the kernel has taken them all.
+int write_through(const char *bytes, size_t count) {
+  for (;;) {
+    ssize_t got = write(1, bytes, count > max_count ? max_count : count);
+    if (got <= 0) return -1;
+    // A kernel that claims more than was offered has taken it all.
+    if (size_t(got) >= count) return 0;
+    bytes += got;
+    count -= size_t(got);
   }
+}
+
+// Appends to the buffer of a collecting stream, keeping it NUL-terminated,
+// and publishes it for a memory stream.
+int collect(FILE *stream, const char *bytes, size_t count) {
   size_t len = stream->len;
   if (count > max_size - 1 - len) return -1;
   if (!reserve(stream, len + count + 1)) return -1;
@@ -71,26 +68,38 @@ int file_write_bytes(FILE *stream, const void *data, size_t count) {
   return 0;
 }
 
+// The one byte write path: 0 when all bytes were taken, -1 otherwise.
+int file_write_bytes(FILE *stream, const void *data, size_t count) {
+  if (!stream || !data) return -1;
+  if (count == 0) return 0;
+  const char *bytes = static_cast<const char *>(data);
+  if (stream->kind != STREAM_FD) return collect(stream, bytes, count);
+  return stream->fd == 1 ? write_through(bytes, count) : -1;
+}
+
 // Formatter output: counts what was written, saturating at the int limit so
-// that a long text never comes back negative.
+// that a long text never comes back negative. Pieces are handed over where
+// they already lie (the format, the constants below), not copied first.
 struct printer {
   FILE *stream;
   uint32_t count;
 
-  bool put(const void *data, size_t n) {
+  bool put(const char *data, size_t n) {
     if (file_write_bytes(stream, data, n)) return false;
     count = n >= max_count - count ? max_count : count + uint32_t(n);
     return true;
   }
-  bool put(char c) { return put(&c, 1); }
-  bool repeat(char c, uint32_t n) {
+  bool repeat(const char *c, uint32_t n) {
     while (n--) {
-      if (!put(c)) return false;
+      if (!put(c, 1)) return false;
     }
     return true;
   }
 };
 
+constexpr char space[] = " ";
+constexpr char hex_prefix[] = "0x"; // also the zero of the precision fill
+constexpr char minus_sign[] = "-";
 constexpr char hex_digits[] = "0123456789abcdef";
 
 // Writes the digits of v, most significant first, ending at `end`; returns
@@ -126,10 +135,10 @@ bool print_number(printer &out, char conv, uint64_t v, int32_t width, int32_t pr
   uint32_t ndigits = uint32_t(end - digits);
   uint32_t zeros = fill_for(precision, ndigits);
   uint32_t total = ndigits + zeros + minus + (conv == 'p' ? 2 : 0);
-  if (!out.repeat(' ', fill_for(width, total))) return false;
-  if (minus && !out.put('-')) return false;
-  if (conv == 'p' && !(out.put('0') && out.put('x'))) return false;
-  return out.repeat('0', zeros) && out.put(digits, ndigits);
+  if (!out.repeat(space, fill_for(width, total))) return false;
+  if (minus && !out.put(minus_sign, 1)) return false;
+  if (conv == 'p' && !(out.put(hex_prefix, 1) && out.put(hex_prefix + 1, 1))) return false;
+  return out.repeat(hex_prefix, zeros) && out.put(digits, ndigits);
 }
 
 bool print_string(printer &out, const char *s, int32_t width, int32_t precision) {
@@ -137,7 +146,7 @@ bool print_string(printer &out, const char *s, int32_t width, int32_t precision)
   // With a precision nothing past it is looked at: the text need not end.
   size_t n = precision >= 0 ? strnlen(s, uint32_t(precision)) : strlen(s);
   uint32_t shown = n > max_size ? max_size : uint32_t(n);
-  return out.repeat(' ', fill_for(width, shown)) && out.put(s, n);
+  return out.repeat(space, fill_for(width, shown)) && out.put(s, n);
 }
 
 bool is_digit(char c) {
@@ -207,9 +216,10 @@ int vfprintf(FILE *stream, const char *format, va_list args) {
     f += 2;
   }
   printer out{stream, 0};
-  while (char c = *f++) {
-    if (c != '%') {
-      if (!out.put(c)) return -1;
+  while (*f) {
+    const char *spec = f++;
+    if (*spec != '%') {
+      if (!out.put(spec, 1)) return -1;
       continue;
     }
     int32_t width = *f == '*' ? (++f, va_arg(args, int)) : read_number(f);
@@ -229,11 +239,13 @@ int vfprintf(FILE *stream, const char *format, va_list args) {
     bool ok;
     switch (conv) {
     case '%':
-      ok = out.put('%');
+      ok = out.put(spec, 1);
       break;
-    case 'c':
-      ok = out.put(char(va_arg(args, int)));
+    case 'c': {
+      char byte = char(va_arg(args, int));
+      ok = out.put(&byte, 1);
       break;
+    }
     case 's':
       ok = print_string(out, va_arg(args, const char *), width, precision);
       break;
@@ -250,7 +262,7 @@ int vfprintf(FILE *stream, const char *format, va_list args) {
       break;
     }
     default:
-      ok = out.put('%') && out.put(conv);
+      ok = out.put(spec, 1) && out.put(f - 1, 1);
     }
     if (!ok) return -1;
   }

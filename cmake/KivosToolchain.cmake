@@ -21,6 +21,6 @@ target_compile_options(kivos_target_flags INTERFACE
   --target=i386-unknown-none-elf -march=i686 -mno-mmx -mno-sse -mno-sse2
   -ffreestanding -nostdlibinc -fno-pic -fno-stack-protector
   -fno-asynchronous-unwind-tables -fno-unwind-tables
-  -ffunction-sections -fdata-sections -Oz -fomit-frame-pointer
+  -ffunction-sections -fdata-sections -Oz -fomit-frame-pointer -fno-jump-tables
   $<$<COMPILE_LANGUAGE:CXX>:-nostdinc++ -fno-exceptions -fno-rtti -fno-threadsafe-statics>)
 add_library(kivos::target_flags ALIAS kivos_target_flags)

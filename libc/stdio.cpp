@@ -98,14 +98,31 @@ struct printer {
 };
 
 constexpr char space[] = " ";
-constexpr char hex_prefix[] = "0x"; // also the zero of the precision fill
+constexpr char hex_prefix[] = "0x"; // its '0' is also the precision fill
 constexpr char minus_sign[] = "-";
 constexpr char hex_digits[] = "0123456789abcdef";
+
+uint32_t fill_for(int32_t width, uint32_t used) {
+  return width > 0 && uint32_t(width) > used ? uint32_t(width) - used : 0;
+}
+
+// Every conversion ends here: spaces up to the width, the prefix byte by
+// byte, the precision zeros, then the body in one piece.
+[[gnu::noinline]] bool print_field(printer &out, int32_t width, const char *prefix,
+                                   uint32_t prefix_len, uint32_t zeros, const char *body,
+                                   size_t body_len) {
+  uint32_t shown = body_len > max_size ? max_size : uint32_t(body_len);
+  if (!out.repeat(space, fill_for(width, prefix_len + zeros + shown))) return false;
+  for (uint32_t i = 0; i < prefix_len; ++i) {
+    if (!out.put(prefix + i, 1)) return false;
+  }
+  return out.repeat(hex_prefix, zeros) && out.put(body, body_len);
+}
 
 // Writes the digits of v, most significant first, ending at `end`; returns
 // where they start. The 64-bit value is divided in 16-bit steps, so only
 // 32-bit divisions are needed (the base is at most 16).
-char *render_digits(uint64_t v, uint32_t base, char *end) {
+[[gnu::noinline]] char *render_digits(uint64_t v, uint32_t base, char *end) {
   uint32_t hi = uint32_t(v >> 32), lo = uint32_t(v);
   do {
     uint32_t r = hi % base;
@@ -117,36 +134,6 @@ char *render_digits(uint64_t v, uint32_t base, char *end) {
     *--end = hex_digits[t % base];
   } while (hi | lo);
   return end;
-}
-
-uint32_t fill_for(int32_t width, uint32_t used) {
-  return width > 0 && uint32_t(width) > used ? uint32_t(width) - used : 0;
-}
-
-bool print_number(printer &out, char conv, uint64_t v, int32_t width, int32_t precision) {
-  bool minus = false;
-  if ((conv == 'd' || conv == 'i') && int64_t(v) < 0) {
-    minus = true;
-    v = 0 - v;
-  }
-  char buf[32];
-  char *end = buf + sizeof buf;
-  char *digits = render_digits(v, conv == 'x' || conv == 'p' ? 16 : 10, end);
-  uint32_t ndigits = uint32_t(end - digits);
-  uint32_t zeros = fill_for(precision, ndigits);
-  uint32_t total = ndigits + zeros + minus + (conv == 'p' ? 2 : 0);
-  if (!out.repeat(space, fill_for(width, total))) return false;
-  if (minus && !out.put(minus_sign, 1)) return false;
-  if (conv == 'p' && !(out.put(hex_prefix, 1) && out.put(hex_prefix + 1, 1))) return false;
-  return out.repeat(hex_prefix, zeros) && out.put(digits, ndigits);
-}
-
-bool print_string(printer &out, const char *s, int32_t width, int32_t precision) {
-  if (!s) s = "(null)";
-  // With a precision nothing past it is looked at: the text need not end.
-  size_t n = precision >= 0 ? strnlen(s, uint32_t(precision)) : strlen(s);
-  uint32_t shown = n > max_size ? max_size : uint32_t(n);
-  return out.repeat(space, fill_for(width, shown)) && out.put(s, n);
 }
 
 bool is_digit(char c) {
@@ -236,18 +223,24 @@ int vfprintf(FILE *stream, const char *format, va_list args) {
     char conv = *f;
     if (!conv) break; // the format ended inside a specification
     ++f;
-    bool ok;
+    const char *prefix = nullptr, *body = spec;
+    uint32_t prefix_len = 0, zeros = 0;
+    size_t body_len = 1;
+    int32_t field_width = 0; // only strings and numbers fill to a width
+    char byte, digits[32];
     switch (conv) {
     case '%':
-      ok = out.put(spec, 1);
       break;
-    case 'c': {
-      char byte = char(va_arg(args, int));
-      ok = out.put(&byte, 1);
+    case 'c':
+      byte = char(va_arg(args, int));
+      body = &byte;
       break;
-    }
     case 's':
-      ok = print_string(out, va_arg(args, const char *), width, precision);
+      body = va_arg(args, const char *);
+      if (!body) body = "(null)";
+      // With a precision nothing past it is looked at: the text need not end.
+      body_len = precision >= 0 ? strnlen(body, uint32_t(precision)) : strlen(body);
+      field_width = width;
       break;
     case 'd':
     case 'i':
@@ -258,13 +251,28 @@ int vfprintf(FILE *stream, const char *format, va_list args) {
       uint64_t v = wide        ? va_arg(args, unsigned long long)
                    : is_signed ? uint64_t(int64_t(va_arg(args, int)))
                                : va_arg(args, unsigned int);
-      ok = print_number(out, conv, v, width, precision);
+      if (is_signed && int64_t(v) < 0) {
+        v = 0 - v;
+        prefix = minus_sign;
+        prefix_len = 1;
+      }
+      if (conv == 'p') {
+        prefix = hex_prefix;
+        prefix_len = 2;
+      }
+      char *end = digits + sizeof digits;
+      body = render_digits(v, conv == 'x' || conv == 'p' ? 16 : 10, end);
+      body_len = size_t(end - body);
+      zeros = fill_for(precision, uint32_t(body_len));
+      field_width = width;
       break;
     }
-    default:
-      ok = out.put(spec, 1) && out.put(f - 1, 1);
+    default: // unknown: '%' and the character, all else dropped
+      prefix = spec;
+      prefix_len = 1;
+      body = f - 1;
     }
-    if (!ok) return -1;
+    if (!print_field(out, field_width, prefix, prefix_len, zeros, body, body_len)) return -1;
   }
   return int(out.count);
 }

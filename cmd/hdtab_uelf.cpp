@@ -1,7 +1,13 @@
 // hdtab: lists the logical drives the kernel has detected.
+#include <kivos/meta.hpp>
 #include <kivos/trap.h>
 #include <stdio.h>
 #include <string.h>
+
+// The command record, read by the system's command tools; nothing refers to it.
+[[gnu::used, gnu::section(".kivos.cmdmeta"), gnu::aligned(32)]] static constexpr auto g_cmdmeta_0 =
+    kivos::meta_record("KCMD", 1, "List detected logical drives.", "hdtab");
+static_assert(sizeof(g_cmdmeta_0) == 45, "the command record is 45 bytes");
 
 // Freestanding C++ gives main no special linkage; _start calls the C symbol.
 extern "C" int main(int argc, char **argv) {

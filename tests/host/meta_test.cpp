@@ -1,0 +1,253 @@
+// The command and package records in hdtab, and the reader's handling of
+// damaged files. Built with AddressSanitizer, so a read out of bounds fails.
+#include "elf32.h"
+#include "meta_reader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <gtest/gtest.h>
+#include <random>
+#include <sstream>
+
+namespace {
+
+std::vector<uint8_t> load(const std::string &path) {
+  std::string err;
+  auto bytes = elf32::read_file(path, err);
+  EXPECT_TRUE(bytes) << path << ": " << err;
+  return bytes.value_or(std::vector<uint8_t>{});
+}
+
+std::vector<uint8_t> hdtab() {
+  return load(KIVOS_BIN_DIR "/hdtab");
+}
+
+const elf32::section &section(const elf32::file &f, const std::string &name) {
+  static const elf32::section none{};
+  for (const auto &s : f.sections)
+    if (s.name == name) return s;
+  ADD_FAILURE() << "no section " << name;
+  return none;
+}
+
+std::string run(const std::string &command) {
+  std::string out;
+  FILE *p = popen(command.c_str(), "r");
+  char buf[4096];
+  while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+TEST(Metadata, RecordBytes) {
+  std::vector<uint8_t> bytes = hdtab();
+  std::string err;
+  auto f = elf32::parse(bytes, err);
+  ASSERT_TRUE(f) << err;
+  const auto &cmd = section(*f, ".kivos.cmdmeta");
+  const auto &pkg = section(*f, ".kivos.pkgmeta");
+  std::string cmd_bytes(bytes.begin() + cmd.offset, bytes.begin() + cmd.offset + cmd.size);
+  std::string pkg_bytes(bytes.begin() + pkg.offset, bytes.begin() + pkg.offset + pkg.size);
+  EXPECT_EQ(cmd_bytes, std::string("KCMD\1\0\0\0List detected logical drives.\0hdtab\0\0", 45));
+  EXPECT_EQ(pkg_bytes, std::string("KPKG\1\0\0\0hdtab\0"
+                                   "2\0\0",
+                                   17));
+  EXPECT_EQ(cmd.align, 32u);
+  EXPECT_EQ(pkg.align, 4u);
+  EXPECT_EQ(cmd.addr % 32, 0u);
+  for (const auto *s : {&cmd, &pkg}) EXPECT_EQ(s->flags, elf32::shf_alloc) << s->name;
+  // Loaded right after the read-only data, in its segment.
+  const auto &rodata = section(*f, ".rodata");
+  EXPECT_GE(cmd.addr, rodata.addr + rodata.size);
+  EXPECT_LT(cmd.addr, rodata.addr + rodata.size + 32);
+  EXPECT_GE(pkg.addr, cmd.addr + cmd.size);
+  EXPECT_LT(pkg.addr, cmd.addr + cmd.size + 4);
+  auto segment_of = [&](uint32_t addr) {
+    for (size_t i = 0; i < f->segments.size(); ++i) {
+      const auto &s = f->segments[i];
+      if (s.type == elf32::pt_load && addr - s.vaddr < s.memsz) return int(i);
+    }
+    return -1;
+  };
+  EXPECT_EQ(segment_of(cmd.addr), segment_of(rodata.addr));
+  EXPECT_EQ(segment_of(pkg.addr + pkg.size - 1), segment_of(rodata.addr));
+  EXPECT_EQ(f->segments[size_t(segment_of(cmd.addr))].flags, elf32::pf_r);
+}
+
+// The same facts as llvm-readelf sees them.
+TEST(Metadata, AsLlvmReadelfSeesThem) {
+  std::istringstream lines(run("llvm-readelf -S --wide " KIVOS_BIN_DIR "/hdtab"));
+  std::map<std::string, std::vector<std::string>> rows;
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line.substr(line.find(']') + 1));
+    std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+    if (!w.empty()) rows[w[0]] = w;
+  }
+  // Name Type Address Off Size ES Flg Lk Inf Al
+  ASSERT_EQ(rows[".kivos.cmdmeta"].size(), 10u);
+  EXPECT_EQ(rows[".kivos.cmdmeta"][4], "00002d");
+  EXPECT_EQ(rows[".kivos.cmdmeta"][6], "A");
+  EXPECT_EQ(rows[".kivos.cmdmeta"][9], "32");
+  ASSERT_EQ(rows[".kivos.pkgmeta"].size(), 10u);
+  EXPECT_EQ(rows[".kivos.pkgmeta"][4], "000011");
+  EXPECT_EQ(rows[".kivos.pkgmeta"][6], "A");
+  EXPECT_EQ(rows[".kivos.pkgmeta"][9], "4");
+}
+
+void expect_records(const kivos_meta::report &r) {
+  EXPECT_TRUE(r.errors.empty()) << r.errors.front();
+  ASSERT_TRUE(r.command && r.package);
+  EXPECT_EQ(r.command->strings,
+            (std::vector<std::string>{"List detected logical drives.", "hdtab"}));
+  EXPECT_EQ(r.package->strings, (std::vector<std::string>{"hdtab", "2"}));
+  EXPECT_EQ(r.command->size, 45u);
+  EXPECT_EQ(r.package->size, 17u);
+}
+
+TEST(Metadata, ReaderFindsBoth) {
+  expect_records(kivos_meta::read(hdtab()));
+}
+
+TEST(Metadata, SurviveStrip) {
+  std::string out = std::string(KIVOS_TEST_TMP "/stripped");
+  run("llvm-strip --strip-all " KIVOS_BIN_DIR "/hdtab.elf -o " + out);
+  expect_records(kivos_meta::read(load(out)));
+}
+
+TEST(Metadata, FoundThroughProgramHeadersWithoutSections) {
+  std::string out = std::string(KIVOS_TEST_TMP "/nosections");
+  run("llvm-objcopy --strip-sections " KIVOS_BIN_DIR "/hdtab " + out);
+  auto r = kivos_meta::read(load(out));
+  expect_records(r);
+  EXPECT_FALSE(r.command->from_section);
+}
+
+// Damaged copies of hdtab, each with the fault the reader must name.
+struct damage_case {
+  const char *name;
+  std::function<void(std::vector<uint8_t> &, const elf32::file &)> damage;
+  const char *error;
+};
+
+void PrintTo(const damage_case &c, std::ostream *os) {
+  *os << c.name;
+}
+
+uint8_t *at(std::vector<uint8_t> &b, const elf32::file &f, const char *name, uint32_t offset = 0) {
+  for (const auto &s : f.sections)
+    if (s.name == name) return b.data() + s.offset + offset;
+  return nullptr;
+}
+
+uint32_t header_of(const elf32::file &f, const char *name) {
+  for (size_t i = 0; i < f.sections.size(); ++i)
+    if (f.sections[i].name == name) return uint32_t(i);
+  return 0;
+}
+
+void set32(uint8_t *p, uint32_t v) {
+  std::memcpy(p, &v, 4);
+}
+
+// The section header of `name`, field at byte `field`.
+uint8_t *shdr(std::vector<uint8_t> &b, const elf32::file &f, const char *name, uint32_t field) {
+  uint32_t shoff;
+  std::memcpy(&shoff, b.data() + 32, 4);
+  return b.data() + shoff + 40 * header_of(f, name) + field;
+}
+
+const damage_case damage_cases[] = {
+    {"not_elf", [](auto &b, auto &) { b[0] = 'X'; }, "not an ELF file"},
+    {"elf64", [](auto &b, auto &) { b[4] = 2; }, "64-bit"},
+    {"truncated", [](auto &b, auto &) { b.resize(b.size() - 50); }, "section headers run past"},
+    {"tiny", [](auto &b, auto &) { b.resize(20); }, "truncated ELF header"},
+    {"section_past_end",
+     [](auto &b, auto &f) { set32(shdr(b, f, ".kivos.cmdmeta", 16), uint32_t(b.size() - 10)); },
+     "section .kivos.cmdmeta runs past the end of the file"},
+    {"huge_section", [](auto &b, auto &f) { set32(shdr(b, f, ".kivos.pkgmeta", 20), 0xffffffff); },
+     "section .kivos.pkgmeta runs past the end of the file"},
+    {"wrong_magic", [](auto &b, auto &f) { *at(b, f, ".kivos.cmdmeta") = 'X'; },
+     "command record: wrong magic \"XCMD\", expected \"KCMD\""},
+    {"wrong_version", [](auto &b, auto &f) { *at(b, f, ".kivos.pkgmeta", 4) = 2; },
+     "package record: format version 2, only version 1 is known"},
+    {"string_without_nul",
+     [](auto &b, auto &f) {
+       for (uint32_t i = 8; i < 45; ++i) *at(b, f, ".kivos.cmdmeta", i) = 'x';
+     },
+     "command record: the summary has no terminating NUL"},
+    {"name_without_nul",
+     [](auto &b, auto &f) {
+       for (uint32_t i = 14; i < 17; ++i) *at(b, f, ".kivos.pkgmeta", i) = 'x';
+     },
+     "package record: the version has no terminating NUL"},
+    {"missing_final_nul", [](auto &b, auto &f) { *at(b, f, ".kivos.pkgmeta", 16) = 'x'; },
+     "package record: the final NUL after the version is missing"},
+    {"bytes_after_record", [](auto &b, auto &f) { set32(shdr(b, f, ".kivos.pkgmeta", 20), 18); },
+     "package record: 1 bytes follow its final NUL"},
+    {"too_short", [](auto &b, auto &f) { set32(shdr(b, f, ".kivos.cmdmeta", 20), 6); },
+     "command record: 6 bytes, too short"},
+    {"writable", [](auto &b, auto &f) { set32(shdr(b, f, ".kivos.cmdmeta", 8), 3); },
+     "section .kivos.cmdmeta is not allocated read-only data"},
+    {"missing",
+     [](auto &b, auto &f) {
+       // Rename the section in the name table.
+       std::string names(at(b, f, ".shstrtab"), b.data() + b.size());
+       *at(b, f, ".shstrtab", uint32_t(names.find(".kivos.pkgmeta") + 1)) = 'X';
+     },
+     "no package record"},
+};
+
+class Damaged : public testing::TestWithParam<damage_case> {};
+
+TEST_P(Damaged, NamesTheFault) {
+  std::vector<uint8_t> bytes = hdtab();
+  std::string err;
+  auto f = elf32::parse(bytes, err);
+  ASSERT_TRUE(f);
+  GetParam().damage(bytes, *f);
+  auto r = kivos_meta::read(bytes);
+  ASSERT_FALSE(r.errors.empty());
+  std::string all;
+  for (const auto &e : r.errors) all += e + "\n";
+  EXPECT_NE(all.find(GetParam().error), std::string::npos) << all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Metadata, Damaged, testing::ValuesIn(damage_cases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Random damage and truncation never makes the reader read out of bounds.
+TEST(Metadata, SurvivesRandomDamage) {
+  const std::vector<uint8_t> good = hdtab();
+  std::mt19937 rng(12345);
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<uint8_t> b = good;
+    int edits = 1 + int(rng() % 8);
+    for (int i = 0; i < edits; ++i) {
+      // The ELF header and the section headers at the end most often.
+      size_t where = rng() % 3 == 0   ? rng() % 64
+                     : rng() % 3 == 0 ? b.size() - 1 - rng() % 400
+                                      : rng() % b.size();
+      b[where] = uint8_t(rng());
+    }
+    if (rng() % 5 == 0) b.resize(rng() % b.size());
+    kivos_meta::read(b);
+  }
+}
+
+TEST(MetadataCommand, ExitStatusAndMessages) {
+  std::string tool = KIVOS_META_PATH;
+  EXPECT_NE(
+      run(tool + " " KIVOS_BIN_DIR "/hdtab").find("summary        List detected logical drives."),
+      std::string::npos);
+  EXPECT_EQ(system((tool + " --check " KIVOS_BIN_DIR "/hdtab").c_str()), 0);
+  EXPECT_NE(system((tool + " --check /etc/hostname 2>/dev/null").c_str()), 0);
+  std::string err = run(tool + " --check /etc/hostname 2>&1");
+  EXPECT_EQ(err, "kivos-meta: /etc/hostname: not an ELF file\n");
+  std::string json = run(tool + " --json " KIVOS_BIN_DIR "/hdtab");
+  EXPECT_NE(json.find("\"name\": \"hdtab\", \"version\": \"2\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"summary\": \"List detected logical drives.\""), std::string::npos) << json;
+}
+
+} // namespace

@@ -33,6 +33,10 @@ static void divide_by_zero(int c, char **v) {
   volatile unsigned zero = 0;
   report(10 / zero, 0);
 }
+/* Pointer 4096 is outside the first page: strlen reads it. */
+static void strlen_4096(int c, char **v) {
+  report((unsigned)strlen((const char *)4096), 0);
+}
 static void endless(int c, char **v) {
   for (;;) __asm__ volatile("");
 }
@@ -54,6 +58,7 @@ static const struct probe_case cases[] = {
     {"invalid_instruction", invalid_instruction},
     {"halt", halt},
     {"divide_by_zero", divide_by_zero},
+    {"strlen_4096", strlen_4096},
     {"endless", endless},
     {"stack_overflow", stack_overflow},
 };

@@ -1,6 +1,16 @@
 #include "probe.h"
 
-int probe_failures;
+static int probe_failures;
+
+void probe_fail(const char *file, int line, const char *text) {
+  printf("%s:%d: check failed: %s\n", file, line, text);
+  ++probe_failures;
+}
+
+void probe_fail_values(const char *file, int line, const char *text, long long a, long long b) {
+  printf("%s:%d: check failed: %s (%lld != %lld)\n", file, line, text, a, b);
+  ++probe_failures;
+}
 
 int probe_main(int argc, char **argv, const struct probe_case *cases, int count) {
   if (argc < 2) {

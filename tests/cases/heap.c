@@ -1,9 +1,11 @@
 /* The heap's block layout, limits and exhaustion, checked from inside. Each
    case starts on a fresh arena, since every run is a new process. */
-#include "probe.h"
+#include "check.h"
 #include <errno.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #define HEAP (1u << 20)
 
@@ -138,4 +140,4 @@ static const struct probe_case cases[] = {
     {"errno_stays", errno_stays},
 };
 
-PROBE_MAIN(cases)
+PROBE_SUITE(heap, cases);

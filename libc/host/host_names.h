@@ -47,6 +47,10 @@
 #define vfprintf kivos_vfprintf
 #define fprintf kivos_fprintf
 #define printf kivos_printf
+#define vsnprintf kivos_vsnprintf
+#define snprintf kivos_snprintf
+#define vsprintf kivos_vsprintf
+#define sprintf kivos_sprintf
 
 /* unistd and fcntl */
 #define write kivos_write

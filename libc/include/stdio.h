@@ -39,6 +39,10 @@ void setbuf(FILE *stream, char *buffer);
 int vfprintf(FILE *stream, const char *format, va_list args);
 int fprintf(FILE *stream, const char *format, ...);
 int printf(const char *format, ...);
+int vsnprintf(char *buf, size_t size, const char *format, va_list ap);
+int snprintf(char *buf, size_t size, const char *format, ...);
+int vsprintf(char *buf, const char *format, va_list ap);
+int sprintf(char *buf, const char *format, ...);
 
 #ifdef __cplusplus
 }

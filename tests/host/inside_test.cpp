@@ -41,6 +41,12 @@ const inside_case inside_cases[] = {
     {"string_ops", "case_insensitive"},
     {"string_ops", "tokens"},
     {"string_ops", "tokens_change_and_restart"},
+    {"snprintf", "formats"},
+    {"snprintf", "measuring"},
+    {"snprintf", "huge_count"},
+    {"snprintf", "unterminated_string"},
+    {"snprintf", "sprintf_bound"},
+    {"snprintf", "render_digits"},
 };
 
 class Inside : public testing::TestWithParam<inside_case> {};
@@ -58,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(Runtime, Inside, testing::ValuesIn(inside_cases), [](co
 // The table above names every case each program has (the host build runs
 // them all from the same tables).
 TEST(Runtime, TableListsEveryCase) {
-  for (const char *program : {"heap", "strings", "streams", "string_ops"}) {
+  for (const char *program : {"heap", "strings", "streams", "string_ops", "snprintf"}) {
     kivos::run_result r = kivos::run(test::options(program, {"--list"}));
     std::string listed;
     for (const auto &c : inside_cases)

@@ -1,5 +1,6 @@
 // kivos-run: runs a kivos program on this machine.
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +31,9 @@ const char usage[] =
     "  --timeout SECONDS     end the program after this much time\n"
     "  --max-instructions N  end the program after N instructions (slows it down)\n"
     "  --no-sleep            let usleep and sleep return at once\n"
+    "  --stats               print the number of system calls, instructions and the\n"
+    "                        run time on standard error at the end (counting the\n"
+    "                        instructions slows emulation down)\n"
     "  --stack-size BYTES    size of the program's stack (default 1048576)\n"
     "  --help                print this help\n"
     "\n"
@@ -60,6 +64,7 @@ bool parse_double(const char *s, double &out) {
 
 int main(int argc, char **argv) {
   kivos::run_options o;
+  bool stats = false;
   int i = 1;
   for (; i < argc && argv[i][0] == '-' && argv[i][1]; ++i) {
     std::string opt = argv[i];
@@ -118,6 +123,8 @@ int main(int argc, char **argv) {
       if (!parse_int(v.c_str(), 1, INT64_MAX, n))
         fail("--max-instructions wants a positive number, not '" + v + "'");
       o.max_instructions = uint64_t(n);
+    } else if (opt == "--stats") {
+      o.count_instructions = stats = true;
     } else if (opt == "--no-sleep") {
       o.real_sleep = false;
     } else if (opt == "--stack-size") {
@@ -128,14 +135,20 @@ int main(int argc, char **argv) {
     } else {
       fail("unknown option " + opt);
     }
-    if (inline_value && (opt == "--trace" || opt == "--no-sleep" || opt == "--help"))
+    if (inline_value && (opt == "--trace" || opt == "--no-sleep" || opt == "--stats"))
       fail("option " + opt + " takes no value");
   }
   if (i >= argc) fail("no program given");
   o.program = argv[i];
   for (; i < argc; ++i) o.args.push_back(argv[i]);
 
+  auto start = std::chrono::steady_clock::now();
   kivos::run_result r = kivos::run(o);
+  if (stats)
+    std::fprintf(stderr, "kivos-run: %llu system calls, %llu instructions, %.3f s\n",
+                 static_cast<unsigned long long>(r.trap_count),
+                 static_cast<unsigned long long>(r.instructions),
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   if (r.end != kivos::run_end::exited)
     std::fprintf(stderr, "kivos-run: %s: %s\n", o.program.c_str(), r.message.c_str());
   return kivos::exit_code(r);

@@ -298,7 +298,7 @@ struct session {
     uc_hook h;
     uc_hook_add(uc, &h, UC_HOOK_INTR, reinterpret_cast<void *>(intr_hook), this, 1, 0);
     uc_hook_add(uc, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(mem_hook), this, 1, 0);
-    if (options.max_instructions)
+    if (options.max_instructions || options.count_instructions)
       uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(code_hook), this, 1, 0);
     // Without exits the emulator stops silently when the program reaches
     // address 0; with one that cannot be reached, it faults there instead.
@@ -369,6 +369,7 @@ run_result run(const run_options &options) {
     return result;
   }
   s.execute(entry);
+  result.instructions = s.instructions;
   s.k.flush_console();
   return result;
 }

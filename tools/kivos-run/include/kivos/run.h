@@ -59,6 +59,7 @@ struct run_options {
   std::FILE *trace = nullptr;       // one line per trap, strace style
   double timeout_seconds = 0;       // 0: no limit
   uint64_t max_instructions = 0;    // 0: no limit (a limit slows emulation down)
+  bool count_instructions = false;  // count every instruction (slows emulation down)
   bool real_sleep = true;           // usleep and sleep wait for real
   uint32_t console_write_limit = 0; // accept at most this many bytes per console write; 0: all
   uint32_t stack_size = 1u << 20;
@@ -73,6 +74,7 @@ struct run_result {
   std::string console;            // with capture_console
   std::vector<trap_record> traps; // with record_traps
   uint64_t trap_count = 0;
+  uint64_t instructions = 0; // with count_instructions or max_instructions
 };
 
 run_result run(const run_options &options);

@@ -1,0 +1,215 @@
+/* The buffer formatter: each case is checked at several buffer sizes (the
+   boundaries around its length included), with guard bytes around the
+   buffer. Arguments are passed as pointer-sized words: an int argument
+   reads the low half of its word on x86-64, and on i386 they are the same. */
+#include "check.h"
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#define GUARD 0x5a
+#define PAD 8
+#define S(s) ((intptr_t)(s))
+
+struct format_case {
+  const char *format;
+  intptr_t a, b, c, d;
+  const char *text; /* the whole text the format yields */
+  size_t text_len;  /* when the text holds a NUL; else 0 */
+};
+
+static const struct format_case basic[] = {
+    {"%d", 0, 0, 0, 0, "0"},
+    {"%d", -2147483647 - 1, 0, 0, 0, "-2147483648"},
+    {"%u", (intptr_t)4294967295u, 0, 0, 0, "4294967295"},
+    {"%X", 0xab, 0, 0, 0, "AB"},
+    {"%x", (intptr_t)4294967295u, 0, 0, 0, "ffffffff"},
+    {"%i|%d", -7, 123, 0, 0, "-7|123"},
+    {"%5d", 42, 0, 0, 0, "   42"},
+    {"%-5d|", 42, 0, 0, 0, "42   |"},
+    {"%05d", 42, 0, 0, 0, "00042"},
+    {"%+d", 42, 0, 0, 0, "+42"},
+    {"%+5d", 42, 0, 0, 0, "  +42"},
+    {"%+05d", 42, 0, 0, 0, "+0042"},
+    {"%-05d|", 42, 0, 0, 0, "42   |"},
+    {"%0-+-0d|", 42, 0, 0, 0, "+42|"},
+    {"%+d", -3, 0, 0, 0, "-3"},
+    {"%.3d", -7, 0, 0, 0, "-007"},
+    {"%6.3d", -7, 0, 0, 0, "  -007"},
+    {"%06.3d", -7, 0, 0, 0, "  -007"},
+    {"%-6.3d|", -7, 0, 0, 0, "-007  |"},
+    {"%.0d", 0, 0, 0, 0, "0"},
+    {"%.d", 0, 0, 0, 0, "0"},
+    {"%5.0d", 0, 0, 0, 0, "    0"},
+    {"%*d", 6, 42, 0, 0, "    42"},
+    {"%*d", -6, 42, 0, 0, "42"},
+    {"%-*d|", -6, 42, 0, 0, "42|"},
+    {"%0*d", 6, -42, 0, 0, "-00042"},
+    {"%.*d", -1, 42, 0, 0, "42"},
+    {"%0*.*d", 6, -1, 42, 0, "000042"},
+    {"%+u", 42, 0, 0, 0, "42"},
+    {"%08.4x", 0xab, 0, 0, 0, "    00ab"},
+    {"%-8.4x|", 0xab, 0, 0, 0, "00ab    |"},
+    {"%+x %+X", 255, 255, 0, 0, "ff FF"},
+    {"%p", 0, 0, 0, 0, "0x0"},
+    {"%20p|%-20p|%020p|%.8p", 0x12, 0x12, 0x12, 0x12, "0x12|0x12|0x12|0x12"},
+    {"%5c|%-5c|", 'A', 'A', 0, 0, "A|A|"},
+    {"a%cb", 0, 0, 0, 0, "a\0b", 3},
+    {"%c", 0x141, 0, 0, 0, "A"},
+    {"%10s|", S("abc"), 0, 0, 0, "       abc|"},
+    {"%-10s|", S("abc"), 0, 0, 0, "abc       |"},
+    {"%.2s", S("abc"), 0, 0, 0, "ab"},
+    {"%10.2s|", S("abc"), 0, 0, 0, "        ab|"},
+    {"%010s", S("abc"), 0, 0, 0, "       abc"},
+    {"%.0s|", S("abc"), 0, 0, 0, "|"},
+    {"%5.0s|", S("abc"), 0, 0, 0, "     |"},
+    {"%*s|", -10, S("abc"), 0, 0, "abc|"},
+    {"%+s", S("x"), 0, 0, 0, "x"},
+    {"%s", 0, 0, 0, 0, "(null)"},
+    {"%.3s", 0, 0, 0, 0, "(nu"},
+    {"%10s|", 0, 0, 0, 0, "    (null)|"},
+    {"%%|%5%|%-05%", 0, 0, 0, 0, "%|%|%"},
+    {"%o%5o%f%e%g%n%q", 1, 2, 3, 4, "%o%o%f%e%g%n%q"},
+    {"%hd|%hhd|%jd|%td|%Lf", 1, 0, 0, 0, "%hd|%hhd|%jd|%td|%Lf"},
+    {"% d", 5, 0, 0, 0, "% d"},
+    {"%#x", 5, 0, 0, 0, "%#x"},
+    {"%5-d", 5, 0, 0, 0, "%-d"},
+    {"%*5d|", 3, 0, 0, 0, "%5d|"},
+    {"%ld|%lld|%zd", -5, 7, 8, 0, "-5|7|8"},
+    {"%lld|%d", -5, 7, 0, 0, "-5|7"},
+    {"%llX|%lx|%zx", 0xab, 0xcd, 0xef, 0, "AB|cd|ef"},
+    {"%lzd|%zld", 1, 2, 0, 0, "%zd|%ld"},
+    {"abc%", 0, 0, 0, 0, "abc"},
+    {"abc%-", 0, 0, 0, 0, "abc"},
+    {"abc%5", 0, 0, 0, 0, "abc"},
+    {"abc%.", 0, 0, 0, 0, "abc"},
+    {"abc%l", 0, 0, 0, 0, "abc"},
+    {"abc%ll", 0, 0, 0, 0, "abc"},
+    {"abc%z", 0, 0, 0, 0, "abc"},
+    {"%5d|%s", 42, S("abc"), 0, 0, "   42|abc"},
+    {"%p", 0xabc, 0, 0, 0, "0xabc"},
+    {"", 0, 0, 0, 0, ""},
+    {"%4294967302d|", 5, 0, 0, 0, "     5|"}, /* the width digits wrap modulo 2^32 */
+};
+
+static unsigned char area[PAD + 64 + PAD];
+
+/* Formats into a buffer of `size` bytes between guard bytes and checks the
+   stored bytes, the NUL and the guards against the expected text. */
+static void check_at(const struct format_case *c, size_t size) {
+  memset(area, GUARD, sizeof area);
+  char *buf = (char *)area + PAD;
+  int r = snprintf(buf, size, c->format, c->a, c->b, c->c, c->d);
+  size_t len = c->text_len ? c->text_len : strlen(c->text);
+  CHECK_EQ(r, len);
+  size_t stored = size == 0 ? 0 : len < size - 1 ? len : size - 1;
+  for (size_t i = 0; i < sizeof area; ++i) {
+    size_t at = i - PAD;
+    int want = i < PAD || at > stored || (size == 0 && at == 0) ? GUARD
+               : at == stored                                   ? 0
+                                                                : (unsigned char)c->text[at];
+    if (area[i] != want) {
+      probe_fail(__FILE__, __LINE__, c->format);
+      probe_fail_values(__FILE__, __LINE__, "size, index", (long long)size, (long long)at);
+      return;
+    }
+  }
+}
+
+static void formats(int argc, char **argv) {
+  for (size_t i = 0; i < sizeof basic / sizeof basic[0]; ++i) {
+    const struct format_case *c = &basic[i];
+    size_t len = c->text_len ? c->text_len : strlen(c->text);
+    const size_t sizes[] = {64, 0, 1, 2, len, len + 1, len + 2};
+    for (size_t s = 0; s < sizeof sizes / sizeof sizes[0]; ++s) check_at(c, sizes[s]);
+  }
+}
+
+static void measuring(int argc, char **argv) {
+  CHECK_EQ(snprintf(NULL, 0, "%5d|%s", 42, "abc"), 9);
+  CHECK_EQ(snprintf(NULL, 10, "abc"), 3); /* a null buffer receives nothing */
+  char b[4] = "xyz";
+  CHECK_EQ(snprintf(b, 0, "hello"), 5);
+  CHECK(strcmp(b, "xyz") == 0);
+  CHECK_EQ(snprintf(b, sizeof b, NULL), 0);
+  CHECK_EQ(b[0], 0);
+  b[0] = 'q';
+  CHECK_EQ(snprintf(NULL, 5, NULL), 0);
+  CHECK_EQ(snprintf(b, 0, NULL), 0);
+  CHECK_EQ(b[0], 'q');
+}
+
+/* Two fills of 2^31 - 1 bytes: the count no longer wraps, nothing is stored
+   in front of the buffer, and the result saturates. */
+static void huge_count(int argc, char **argv) {
+  memset(area, GUARD, sizeof area);
+  char *b = (char *)area + PAD;
+  int r = snprintf(b, 16, "%*d%*dXYZ", 0x7fffffff, 1, 0x7fffffff, 1);
+  CHECK_EQ(r, 2147483647);
+  for (int i = 0; i < 15; ++i) CHECK_EQ(b[i], ' ');
+  CHECK_EQ(b[15], 0);
+  for (int i = 0; i < PAD; ++i) CHECK_EQ(area[i], GUARD);
+  for (size_t i = PAD + 16; i < sizeof area; ++i) CHECK_EQ(area[i], GUARD);
+  CHECK_EQ(snprintf(NULL, 0, "%*d", 0x7fffffff, 1), 2147483647);
+  CHECK_EQ(snprintf(NULL, 0, "%.*d", 0x7fffffff, 1), 2147483647);
+  CHECK_EQ(snprintf(NULL, 0, "%*d|", 0x7fffffff, 1), 2147483647);
+}
+
+/* With a precision only that many bytes of the string are looked at. */
+static void unterminated_string(int argc, char **argv) {
+  static const char raw[3] = {'a', 'b', 'c'};
+  char b[8];
+  CHECK_EQ(snprintf(b, sizeof b, "%.3s|%.2s", raw, raw), 6);
+  CHECK(strcmp(b, "abc|ab") == 0);
+}
+
+static char big[70000];
+
+static int call_vsprintf(char *buf, const char *format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  int r = vsprintf(buf, format, ap);
+  va_end(ap);
+  return r;
+}
+
+static void sprintf_bound(int argc, char **argv) {
+  CHECK_EQ(sprintf(big, "%d-%s", -12, "ab"), 6);
+  CHECK(strcmp(big, "-12-ab") == 0);
+  memset(big, 'q', sizeof big);
+  CHECK_EQ(sprintf(big, "%65535s", "x"), 65535);
+  CHECK_EQ(big[65533], ' ');
+  CHECK_EQ(big[65534], 'x');
+  CHECK_EQ(big[65535], 0);
+  memset(big, 'q', sizeof big);
+  CHECK_EQ(call_vsprintf(big, "%66000s", "x"), 66000);
+  CHECK_EQ(big[65534], ' ');
+  CHECK_EQ(big[65535], 0);
+  CHECK_EQ(big[65536], 'q');
+}
+
+static void render_digits(int argc, char **argv) {
+  /* Through the formatter: every value lands in the local digit buffer. */
+  char b[16];
+  static const unsigned values[] = {0, 9, 10, 15, 16, 255, 4294967295u};
+  static const char *const decimal[] = {"0", "9", "10", "15", "16", "255", "4294967295"};
+  static const char *const hex[] = {"0", "9", "a", "f", "10", "ff", "ffffffff"};
+  for (int i = 0; i < 7; ++i) {
+    snprintf(b, sizeof b, "%u", values[i]);
+    CHECK(strcmp(b, decimal[i]) == 0);
+    snprintf(b, sizeof b, "%x", values[i]);
+    CHECK(strcmp(b, hex[i]) == 0);
+  }
+}
+
+static const struct probe_case cases[] = {
+    {"formats", formats},
+    {"measuring", measuring},
+    {"huge_count", huge_count},
+    {"unterminated_string", unterminated_string},
+    {"sprintf_bound", sprintf_bound},
+    {"render_digits", render_digits},
+};
+
+PROBE_SUITE(snprintf, cases);

@@ -1,6 +1,7 @@
 // Streams and the stream formatter. Nothing is buffered: a descriptor stream
 // hands every piece to write() at once, the other kinds collect their bytes
 // in a heap buffer that is kept NUL-terminated.
+#include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -75,6 +76,11 @@ int file_write_bytes(FILE *stream, const void *data, size_t count) {
   const char *bytes = static_cast<const char *>(data);
   if (stream->kind != STREAM_FD) return collect(stream, bytes, count);
   return stream->fd == 1 ? write_through(bytes, count) : -1;
+}
+
+// Only descriptor streams above the standard descriptors can be positioned.
+bool seekable(const FILE *stream) {
+  return stream && stream->kind == STREAM_FD && stream->fd > 2;
 }
 
 // Formatter output: counts what was written, saturating at the int limit so
@@ -351,6 +357,134 @@ int fprintf(FILE *stream, const char *format, ...) {
   int n = vfprintf(stream, format, args);
   va_end(args);
   return n;
+}
+
+FILE *fopen(const char *path, const char *mode) {
+  if (!mode) return nullptr;
+  char how = mode[0];
+  if (!path || strcmp(path, "-") == 0) return how == 'r' ? stdin : how == 'w' ? stdout : nullptr;
+  if (how == 'r') {
+    int fd = open(path, O_RDONLY);
+    if (fd < 0) return nullptr;
+    FILE *f = static_cast<FILE *>(calloc(1, sizeof(FILE)));
+    if (!f) {
+      close(fd);
+      return nullptr;
+    }
+    f->kind = STREAM_FD;
+    f->fd = fd;
+    return f;
+  }
+  if (how == 'w') {
+    // Nothing touches the file before fclose writes it whole.
+    FILE *f = static_cast<FILE *>(calloc(1, sizeof(FILE)));
+    if (!f) return nullptr;
+    f->kind = STREAM_FILE;
+    f->path = strdup(path);
+    if (!f->path) {
+      free(f);
+      return nullptr;
+    }
+    return f;
+  }
+  return nullptr;
+}
+
+int fclose(FILE *stream) {
+  if (!stream) return -1;
+  // Only the three static records stay open for good; any other stream is
+  // closed by its kind, even while a standard pointer refers to it.
+  if (stream == &g_stdin || stream == &g_stdout || stream == &g_stderr) return 0;
+  int result = 0;
+  if (stream->kind == STREAM_FD) {
+    if (stream->fd > 2) result = close(stream->fd);
+  } else if (stream->kind == STREAM_FILE) {
+    const char *data = stream->buf ? stream->buf : "";
+    result = !stream->path || writefile(stream->path, data, stream->len) < 0 ? -1 : 0;
+  }
+  // A memory stream's buffer belongs to its caller.
+  if (stream->kind != STREAM_MEMORY) free(stream->buf);
+  free(stream->path);
+  free(stream);
+  return result;
+}
+
+size_t fread(void *ptr, size_t size, size_t count, FILE *stream) {
+  uint32_t total;
+  if (!ptr || !stream || size == 0 || count == 0 || stream->kind != STREAM_FD || size > max_size ||
+      count > max_size || __builtin_mul_overflow(uint32_t(size), uint32_t(count), &total))
+    return 0;
+  ssize_t got = read(stream->fd, ptr, total);
+  if (got <= 0) {
+    stream->eof = 1;
+    return 0;
+  }
+  stream->pos += got;
+  // A kernel that claims more than was asked for delivered no more than that.
+  uint32_t taken = uint32_t(got) < total ? uint32_t(got) : total;
+  if (taken < total) stream->eof = 1;
+  return taken / size;
+}
+
+int fgetc(FILE *stream) {
+  if (!stream || stream->kind != STREAM_FD) return -1;
+  unsigned char byte;
+  ssize_t got = read(stream->fd, &byte, 1);
+  if (got <= 0) {
+    stream->eof = 1;
+    return -1;
+  }
+  stream->pos += got;
+  return got == 1 ? byte : -1;
+}
+
+int getchar(void) {
+  FILE *in = stdin;
+  if (!in || in->kind != STREAM_FD) return -1;
+  return fgetc(in);
+}
+
+int fseek(FILE *stream, long offset, int whence) {
+  if (!seekable(stream)) return -1;
+  off_t at = lseek(stream->fd, offset, whence);
+  if (at < 0) return -1;
+  stream->eof = 0;
+  stream->pos = at;
+  return 0;
+}
+
+long ftell(FILE *stream) {
+  return seekable(stream) ? stream->pos : -1;
+}
+
+void rewind(FILE *stream) {
+  if (!stream) return;
+  if (seekable(stream)) {
+    off_t at = lseek(stream->fd, 0, SEEK_SET);
+    if (at >= 0) stream->pos = at;
+  }
+  stream->error = 0;
+  stream->eof = 0;
+}
+
+int feof(FILE *stream) {
+  return stream ? stream->eof : 1;
+}
+
+int ferror(FILE *stream) {
+  return stream ? stream->error : 1;
+}
+
+FILE *open_memstream(char **ptr, size_t *sizeloc) {
+  if (!ptr || !sizeloc) return nullptr;
+  FILE *f = static_cast<FILE *>(calloc(1, sizeof(FILE)));
+  if (!f) return nullptr;
+  f->kind = STREAM_MEMORY;
+  f->out_ptr = ptr;
+  f->out_size = sizeloc;
+  *ptr = nullptr;
+  *sizeloc = 0;
+  return f;
 }
 
 int vsnprintf(char *buf, size_t size, const char *format, va_list ap) {

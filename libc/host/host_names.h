@@ -51,6 +51,17 @@
 #define snprintf kivos_snprintf
 #define vsprintf kivos_vsprintf
 #define sprintf kivos_sprintf
+#define fopen kivos_fopen
+#define fclose kivos_fclose
+#define fread kivos_fread
+#define fgetc kivos_fgetc
+#define getchar kivos_getchar
+#define fseek kivos_fseek
+#define ftell kivos_ftell
+#define rewind kivos_rewind
+#define feof kivos_feof
+#define ferror kivos_ferror
+#define open_memstream kivos_open_memstream
 
 /* unistd and fcntl */
 #define write kivos_write

@@ -25,6 +25,12 @@ typedef struct kivos_file {
 
 #define EOF (-1)
 
+#ifndef SEEK_SET
+#define SEEK_SET 0
+#define SEEK_CUR 1
+#define SEEK_END 2
+#endif
+
 extern FILE *stdin;
 extern FILE *stdout;
 extern FILE *stderr;
@@ -43,6 +49,17 @@ int vsnprintf(char *buf, size_t size, const char *format, va_list ap);
 int snprintf(char *buf, size_t size, const char *format, ...);
 int vsprintf(char *buf, const char *format, va_list ap);
 int sprintf(char *buf, const char *format, ...);
+FILE *fopen(const char *path, const char *mode);
+int fclose(FILE *stream);
+size_t fread(void *ptr, size_t size, size_t count, FILE *stream);
+int fgetc(FILE *stream);
+int getchar(void);
+int fseek(FILE *stream, long offset, int whence);
+long ftell(FILE *stream);
+void rewind(FILE *stream);
+int feof(FILE *stream);
+int ferror(FILE *stream);
+FILE *open_memstream(char **ptr, size_t *sizeloc);
 
 #ifdef __cplusplus
 }

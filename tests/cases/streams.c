@@ -114,12 +114,116 @@ static void empty_and_null(int c, char **v) {
   CHECK(memcmp(f.buf, "A\xff", 3) == 0);
 }
 
+static void memstream_publishes(int c, char **v) {
+  char *p = (char *)1;
+  size_t n = 99;
+  CHECK(open_memstream(NULL, &n) == NULL);
+  CHECK(open_memstream(&p, NULL) == NULL);
+  CHECK(p == (char *)1 && n == 99); /* untouched */
+  FILE *f = open_memstream(&p, &n);
+  CHECK(f != NULL);
+  CHECK(p == NULL && n == 0);
+  CHECK_EQ(fputs("hi", f), 2);
+  CHECK(p != NULL && strcmp(p, "hi") == 0);
+  CHECK_EQ(n, 2);
+  CHECK_EQ(f->cap, 256);
+  CHECK_EQ(fprintf(f, "%d", 42), 2);
+  CHECK(strcmp(p, "hi42") == 0);
+  CHECK_EQ(fclose(f), 0);
+  CHECK(strcmp(p, "hi42") == 0); /* the buffer stays with the caller */
+  CHECK_EQ(n, 4);
+
+  char *q = (char *)1;
+  size_t m = 5;
+  FILE *g = open_memstream(&q, &m);
+  CHECK_EQ(fclose(g), 0);
+  CHECK(q == NULL && m == 0); /* never written */
+}
+
+/* Doubling to 512 KiB consumes nearly the whole heap; the next doubling does
+   not fit and leaves everything as it was. */
+static void memstream_large(int c, char **v) {
+  char *p;
+  size_t n;
+  FILE *f = open_memstream(&p, &n);
+  static char chunk[1000];
+  memset(chunk, 'z', sizeof chunk);
+  size_t written = 0;
+  size_t caps[16], changes = 0;
+  while (written + sizeof chunk < 524288) {
+    CHECK_EQ(fwrite(chunk, 1, sizeof chunk, f), sizeof chunk);
+    written += sizeof chunk;
+    if (changes == 0 || caps[changes - 1] != f->cap) caps[changes++] = f->cap;
+  }
+  CHECK_EQ(n, written);
+  CHECK(p == f->buf && p[written] == 0 && p[written - 1] == 'z');
+  /* 256 doubled twice for the first 1000 bytes, then once per need. */
+  CHECK_EQ(changes, 10);
+  for (size_t i = 0; i < changes; ++i) CHECK_EQ(caps[i], 1024u << i);
+  CHECK_EQ(f->cap, 524288);
+  char *before = p;
+  CHECK_EQ(fwrite(chunk, 1, sizeof chunk, f), 0);
+  CHECK(p == before && n == written && f->len == written && f->cap == 524288);
+  CHECK_EQ(fputc('x', f), 'x'); /* what still fits is still taken */
+  CHECK_EQ(n, written + 1);
+}
+
+static void read_functions_refuse_other_kinds(int c, char **v) {
+  char *p;
+  size_t n;
+  FILE *f = open_memstream(&p, &n);
+  fputs("abc", f);
+  char buf[4];
+  CHECK_EQ(fread(buf, 1, 1, f), 0);
+  CHECK_EQ(fgetc(f), -1);
+  CHECK_EQ(f->eof, 0);
+  CHECK_EQ(fseek(f, 0, SEEK_SET), -1);
+  CHECK_EQ(ftell(f), -1);
+  f->eof = 1;
+  f->error = 1;
+  rewind(f);
+  CHECK(f->eof == 0 && f->error == 0);
+  CHECK(strcmp(p, "abc") == 0 && f->len == 3);
+  CHECK_EQ(feof(NULL), 1);
+  CHECK_EQ(ferror(NULL), 1);
+  CHECK_EQ(ferror(f), 0);
+  CHECK_EQ(fread(buf, 0x10000, 0x10000, stdin), 0);
+  CHECK_EQ(fseek(stdin, 0, SEEK_SET), -1);
+  CHECK_EQ(ftell(stdin), -1);
+  CHECK_EQ(ftell(NULL), -1);
+  rewind(NULL);
+}
+
+static void standard_paths(int c, char **v) {
+  CHECK(fopen("-", "r") == stdin);
+  CHECK(fopen(NULL, "w") == stdout);
+  CHECK(fopen("-", "wb") == stdout);
+  CHECK(fopen("-", "a") == NULL);
+  CHECK(fopen("x", NULL) == NULL);
+  CHECK(fopen(NULL, NULL) == NULL);
+  FILE *saved = stdout;
+  char *p;
+  size_t n;
+  stdout = open_memstream(&p, &n);
+  CHECK(fopen("-", "w") == stdout); /* the current value */
+  stdout = saved;
+  CHECK_EQ(fclose(stdout), 0);
+  CHECK_EQ(fclose(stderr), 0);
+  CHECK_EQ(fclose(stdin), 0);
+  CHECK_EQ(fclose(NULL), -1);
+  CHECK(stdout->kind == 1 && stdout->fd == 1); /* still usable */
+}
+
 static const struct probe_case cases[] = {
     {"capacity", capacity},
     {"publishes", publishes_every_write},
     {"huge_write", huge_write_fails},
     {"heap_exhausted", heap_exhausted},
     {"empty_and_null", empty_and_null},
+    {"memstream_publishes", memstream_publishes},
+    {"memstream_large", memstream_large},
+    {"read_functions_refuse_other_kinds", read_functions_refuse_other_kinds},
+    {"standard_paths", standard_paths},
 };
 
 PROBE_SUITE(streams, cases);

@@ -1,0 +1,149 @@
+/* Streams on real files inside the root folder the host test prepares:
+   "ten" holds the ten bytes "0123456789", "ff" holds "a", 0xFF and "b". The
+   host test checks the traps and the files written. */
+#include "probe.h"
+#include <stdlib.h>
+
+static void fread_short(int c, char **v) {
+  FILE *f = fopen("ten", "r");
+  CHECK(f != NULL && f->kind == 1 && f->fd == 3);
+  char buf[12] = {0};
+  CHECK_EQ(fread(buf, 4, 3, f), 2);
+  CHECK(memcmp(buf, "0123456789", 10) == 0);
+  CHECK_EQ(f->pos, 10);
+  CHECK_EQ(feof(f), 1);
+  CHECK_EQ(fread(buf, 1, 4, f), 0);
+  CHECK_EQ(feof(f), 1);
+  CHECK_EQ(ferror(f), 0);
+  CHECK_EQ(fread(buf, 0x10000, 0x10000, f), 0);
+  CHECK_EQ(fclose(f), 0);
+}
+
+static void fgetc_bytes(int c, char **v) {
+  FILE *f = fopen("ff", "rb");
+  CHECK_EQ(fgetc(f), 'a');
+  CHECK_EQ(fgetc(f), 255);
+  CHECK_EQ(fgetc(f), 'b');
+  CHECK_EQ(ftell(f), 3);
+  CHECK_EQ(feof(f), 0);
+  CHECK_EQ(fgetc(f), -1);
+  CHECK_EQ(feof(f), 1);
+  CHECK_EQ(ftell(f), 3);
+  fclose(f);
+}
+
+static void positioning(int c, char **v) {
+  FILE *f = fopen("ten", "r");
+  for (int i = 0; i < 5; ++i) fgetc(f);
+  CHECK_EQ(ftell(f), 5);
+  CHECK_EQ(fseek(f, 2, SEEK_SET), 0);
+  CHECK_EQ(ftell(f), 2);
+  CHECK_EQ(fgetc(f), '2');
+  CHECK_EQ(fseek(f, 3, SEEK_CUR), 0);
+  CHECK_EQ(ftell(f), 6);
+  CHECK_EQ(fseek(f, -1, SEEK_END), 0);
+  CHECK_EQ(ftell(f), 9);
+  CHECK_EQ(fgetc(f), '9');
+  CHECK_EQ(fgetc(f), -1);
+  CHECK_EQ(feof(f), 1);
+  CHECK_EQ(fseek(f, -20, SEEK_SET), -1); /* the kernel refuses: nothing changes */
+  CHECK_EQ(feof(f), 1);
+  CHECK_EQ(ftell(f), 10);
+  rewind(f);
+  CHECK_EQ(feof(f), 0);
+  CHECK_EQ(ftell(f), 0);
+  CHECK_EQ(fgetc(f), '0');
+  fclose(f);
+  stdin->eof = 1;
+  rewind(stdin); /* no seek, but the indicator is cleared */
+  CHECK_EQ(stdin->eof, 0);
+}
+
+static void open_modes(int c, char **v) {
+  CHECK(fopen("missing", "r") == NULL);
+  CHECK(fopen("ten", "a") == NULL);
+  CHECK(fopen("ten", "x") == NULL);
+  FILE *f = fopen("ten", "r+");
+  CHECK(f != NULL && f->kind == 1);
+  CHECK_EQ(fputs("no", f), -1); /* opened for reading only */
+  CHECK_EQ(fgetc(f), '0');
+  fclose(f);
+}
+
+static void write_file(int c, char **v) {
+  FILE *f = fopen("out", "w");
+  CHECK(f != NULL && f->kind == 3 && strcmp(f->path, "out") == 0);
+  CHECK_EQ(fputs("hello", f), 5);
+  CHECK_EQ(fprintf(f, " %d%c", 42, '!'), 4);
+  CHECK_EQ(fwrite("\0\n", 1, 2, f), 2);
+  CHECK_EQ(fclose(f), 0);
+  FILE *g = fopen("empty", "wb");
+  CHECK_EQ(fclose(g), 0);
+}
+
+static void write_fails(int c, char **v) {
+  FILE *f = fopen("nowhere/out", "w");
+  CHECK(f != NULL);
+  fputs("lost", f);
+  CHECK_EQ(fclose(f), -1);
+}
+
+/* A stream assigned to stdout is still closed by its kind: the file is
+   written and the result is the write's. */
+static void redirected_stdout(int c, char **v) {
+  FILE *saved = stdout;
+  stdout = fopen("log", "w");
+  puts("hi");
+  printf("n=%d\n", 7);
+  CHECK_EQ(fclose(stdout), 0);
+  stdout = saved;
+  FILE *in = fopen("ten", "r");
+  FILE *saved_in = stdin;
+  stdin = in;
+  CHECK_EQ(getchar(), '0');
+  CHECK_EQ(fclose(stdin), 0); /* closes descriptor 3 */
+  stdin = saved_in;
+}
+
+static void low_descriptor(int c, char **v) {
+  FILE *f = calloc(1, sizeof(FILE));
+  f->kind = 1;
+  f->fd = 2;
+  CHECK_EQ(fclose(f), 0); /* no close trap */
+  FILE *g = calloc(1, sizeof(FILE));
+  g->kind = 1;
+  g->fd = -4;
+  CHECK_EQ(fclose(g), 0);
+}
+
+static void standard_input(int c, char **v) {
+  CHECK_EQ(getchar(), 'a');
+  CHECK_EQ(fgetc(stdin), 'b');
+  CHECK_EQ(stdin->pos, 2);
+  CHECK_EQ(getchar(), -1);
+  CHECK_EQ(feof(stdin), 1);
+  FILE *saved = stdin;
+  stdin = NULL;
+  CHECK_EQ(getchar(), -1);
+  stdin = saved;
+}
+
+static void close_result(int c, char **v) {
+  FILE *f = fopen("ten", "r");
+  report((unsigned)fclose(f), 0);
+}
+
+static const struct probe_case cases[] = {
+    {"fread_short", fread_short},
+    {"fgetc_bytes", fgetc_bytes},
+    {"positioning", positioning},
+    {"open_modes", open_modes},
+    {"write_file", write_file},
+    {"write_fails", write_fails},
+    {"redirected_stdout", redirected_stdout},
+    {"low_descriptor", low_descriptor},
+    {"standard_input", standard_input},
+    {"close_result", close_result},
+};
+
+PROBE_MAIN(cases)

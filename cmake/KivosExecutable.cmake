@@ -2,16 +2,16 @@
 #
 # Compiles the sources for kivos and links them with the start-up code, the
 # runtime and the i386 builtins into NAME.elf (with symbols) and NAME
-# (stripped), in OUTPUT_DIRECTORY or the current binary folder. The target
-# NAME builds both; its properties KIVOS_EXECUTABLE and KIVOS_ELF hold the
-# two paths.
+# (stripped), in OUTPUT_DIRECTORY or else the folder kivos/ of the current
+# binary folder. The target NAME builds both; its properties
+# KIVOS_EXECUTABLE and KIVOS_ELF hold the two paths.
 function(kivos_executable name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "OUTPUT_DIRECTORY" "LIBRARIES")
   set(sources ${arg_UNPARSED_ARGUMENTS})
   if(NOT sources)
     message(FATAL_ERROR "kivos_executable(${name}): no sources")
   endif()
-  set(dir ${CMAKE_CURRENT_BINARY_DIR})
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/kivos)
   if(arg_OUTPUT_DIRECTORY)
     set(dir ${arg_OUTPUT_DIRECTORY})
   endif()

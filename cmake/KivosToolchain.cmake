@@ -15,12 +15,15 @@ endif()
 
 set(KIVOS_LINKER_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/kivos.ld)
 
-# Usage requirements of every piece of target code.
-add_library(kivos_target_flags INTERFACE)
-target_compile_options(kivos_target_flags INTERFACE
+# Usage requirements of every piece of target code; the installed SDK hands
+# the same list to the programs built with it.
+set(KIVOS_C_OPTIONS
   --target=i386-unknown-none-elf -march=i686 -mno-mmx -mno-sse -mno-sse2
   -ffreestanding -nostdlibinc -fno-pic -fno-stack-protector
   -fno-asynchronous-unwind-tables -fno-unwind-tables
-  -ffunction-sections -fdata-sections -Oz -fomit-frame-pointer -fno-jump-tables
-  $<$<COMPILE_LANGUAGE:CXX>:-nostdinc++ -fno-exceptions -fno-rtti -fno-threadsafe-statics>)
+  -ffunction-sections -fdata-sections -Oz -fomit-frame-pointer -fno-jump-tables)
+set(KIVOS_CXX_OPTIONS -nostdinc++ -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+add_library(kivos_target_flags INTERFACE)
+target_compile_options(kivos_target_flags INTERFACE
+  ${KIVOS_C_OPTIONS} $<$<COMPILE_LANGUAGE:CXX>:${KIVOS_CXX_OPTIONS}>)
 add_library(kivos::target_flags ALIAS kivos_target_flags)

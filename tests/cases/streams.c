@@ -63,6 +63,15 @@ static void publishes_every_write(int c, char **v) {
   CHECK(strcmp(file.buf, "data") == 0);
 }
 
+/* With a precision, the stream formatter reads no more of a string than the
+   precision allows: an array without a NUL is fine. */
+static void precision_bounds_string(int c, char **v) {
+  static const char raw[3] = {'a', 'b', 'c'};
+  FILE f = memory_stream();
+  CHECK_EQ(fprintf(&f, "%.3s|%.2s|%.0s|%5.1s", raw, raw, raw, raw), 13);
+  CHECK(strcmp(f.buf, "abc|ab||    a") == 0);
+}
+
 /* A count that would wrap the capacity arithmetic fails and leaves the
    stream exactly as it was. */
 static void huge_write_fails(int c, char **v) {
@@ -218,6 +227,7 @@ static const struct probe_case cases[] = {
     {"capacity", capacity},
     {"publishes", publishes_every_write},
     {"huge_write", huge_write_fails},
+    {"precision_bounds_string", precision_bounds_string},
     {"heap_exhausted", heap_exhausted},
     {"empty_and_null", empty_and_null},
     {"memstream_publishes", memstream_publishes},

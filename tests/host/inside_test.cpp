@@ -31,6 +31,7 @@ const inside_case inside_cases[] = {
     {"streams", "capacity"},
     {"streams", "publishes"},
     {"streams", "huge_write"},
+    {"streams", "precision_bounds_string"},
     {"streams", "heap_exhausted"},
     {"streams", "empty_and_null"},
     {"streams", "memstream_publishes"},

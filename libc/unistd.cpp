@@ -55,8 +55,8 @@ int usleep(unsigned int usec) {
 // The kernel takes microseconds in 32 bits; longer sleeps are split into
 // several traps that add up exactly, instead of wrapping the product.
 unsigned int sleep(unsigned int sec) {
-  constexpr unsigned int step = 4000; // 4e9 microseconds still fit
-  while (sec > 4294) {
+  constexpr unsigned int step = 4294; // the most whole seconds one trap holds
+  while (sec > step) {
     kivos_trap(KIVOS_SYS_USLEEP, step * 1000000u, 0, 0);
     sec -= step;
   }

@@ -2,6 +2,7 @@
 // trace and the command line.
 #include "harness.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -80,6 +81,18 @@ TEST(KivosRun, TimeLimit) {
   EXPECT_EQ(r.end, kivos::run_end::timeout);
   EXPECT_NE(r.message.find("time limit"), std::string::npos);
   EXPECT_EQ(kivos::exit_code(r), kivos::exit_timeout);
+}
+
+// A program asleep when its time runs out ends then, not when it wakes.
+TEST(KivosRun, TimeLimitCutsASleep) {
+  kivos::run_options o = test::options("wrappers", {"sleep_5"});
+  o.real_sleep = true;
+  o.timeout_seconds = 0.3;
+  auto start = std::chrono::steady_clock::now();
+  kivos::run_result r = kivos::run(o);
+  EXPECT_EQ(r.end, kivos::run_end::timeout);
+  EXPECT_NE(r.message.find("time limit of 0.3 s"), std::string::npos) << r.message;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 TEST(KivosRun, InstructionLimit) {

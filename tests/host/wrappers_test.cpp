@@ -59,7 +59,7 @@ const wrapper_case wrapper_cases[] = {
      0,
      [](auto &o, auto &) { o.override_result = usleep_fails; }},
     {"sleep_4294", {{KIVOS_SYS_USLEEP, 4294000000u}}, 0},
-    {"sleep_4295", {{KIVOS_SYS_USLEEP, 4000000000u}, {KIVOS_SYS_USLEEP, 295000000}}, 0},
+    {"sleep_4295", {{KIVOS_SYS_USLEEP, 4294000000u}, {KIVOS_SYS_USLEEP, 1000000}}, 0},
     {"path_nulls", {}, -7},
     {"mkdir", {{KIVOS_SYS_MKDIR, ptr}}, 0},
     {"unlink", {{KIVOS_SYS_UNLINK, ptr}}, -2},

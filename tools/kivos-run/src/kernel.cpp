@@ -191,7 +191,12 @@ int32_t kernel::sleep_for(uint32_t usec) {
   if (!options.real_sleep) return 0;
   flush_console();
   auto wake = std::chrono::steady_clock::now() + std::chrono::microseconds(usec);
-  if (has_deadline) wake = std::min(wake, deadline);
+  if (has_deadline && wake >= deadline) {
+    // The program would still be asleep when its time is up.
+    std::this_thread::sleep_until(deadline);
+    deadline_hit = true;
+    return 0;
+  }
   std::this_thread::sleep_until(wake);
   return 0;
 }

@@ -24,6 +24,7 @@ struct kernel {
   size_t input_pos = 0; // into options.input
   std::chrono::steady_clock::time_point deadline{};
   bool has_deadline = false;
+  bool deadline_hit = false; // a sleep ran into the time limit
 
   struct open_file {
     int host_fd = -1;

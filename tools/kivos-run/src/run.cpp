@@ -151,7 +151,7 @@ struct session {
     }
     ++result.trap_count;
     if (options.trace) std::fprintf(options.trace, "%s\n", trace_line(t, memory, served).c_str());
-    if (k.exited) {
+    if (k.exited || k.deadline_hit) {
       uc_emu_stop(uc);
     } else {
       uc_reg_write(uc, UC_X86_REG_EAX, &t.result);
@@ -338,10 +338,11 @@ struct session {
       uc_query(uc, UC_QUERY_TIMEOUT, &timed_out);
       uint32_t pc = eip();
       uint8_t before = 0;
-      if (timed_out) {
+      if (timed_out || k.deadline_hit) {
         result.end = run_end::timeout;
-        result.message = "time limit of " + std::to_string(options.timeout_seconds) +
-                         " s reached at eip " + hexs(pc);
+        char limit[32];
+        std::snprintf(limit, sizeof limit, "%g", options.timeout_seconds);
+        result.message = std::string("time limit of ") + limit + " s reached at eip " + hexs(pc);
         return;
       }
       if (memory.read(pc - 1, &before, 1, prot_exec) && before == 0xf4)

@@ -151,6 +151,8 @@ const bad_file_case bad_files[] = {
      "top of the address space"},
     {"segment_on_stack", [](std::string &s) { put32(s, 52 + 8, 0xbfff0000); },
      "overlaps the stack"},
+    {"huge_bss", [](std::string &s) { put32(s, 52 + 2 * 32 + 20, 0x60000000); },
+     "more than the 1 GiB"},
 };
 
 class BadFile : public testing::TestWithParam<bad_file_case> {};

@@ -49,6 +49,8 @@ std::string load_segments(const elf32::file &f, std::span<const uint8_t> bytes, 
     any = true;
   }
   if (!any) return "no loadable segments";
+  constexpr size_t max_pages = (1u << 30) / page_size;
+  if (pages.size() > max_pages) return "needs more than the 1 GiB of memory the stand-in provides";
   for (auto it = pages.begin(); it != pages.end();) {
     uint32_t base = it->first, prot = it->second, size = 0;
     while (it != pages.end() && it->first == base + size && it->second == prot) {

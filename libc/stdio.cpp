@@ -78,6 +78,12 @@ int file_write_bytes(FILE *stream, const void *data, size_t count) {
   return stream->fd == 1 ? write_through(bytes, count) : -1;
 }
 
+// Counts bytes read into the position; like all accumulation it wraps
+// modulo 2^32 rather than overflowing.
+void advance(FILE *stream, ssize_t got) {
+  stream->pos = long(int32_t(uint32_t(stream->pos) + uint32_t(got)));
+}
+
 // Only descriptor streams above the standard descriptors can be positioned.
 bool seekable(const FILE *stream) {
   return stream && stream->kind == STREAM_FD && stream->fd > 2;
@@ -419,7 +425,7 @@ size_t fread(void *ptr, size_t size, size_t count, FILE *stream) {
     stream->eof = 1;
     return 0;
   }
-  stream->pos += got;
+  advance(stream, got);
   // A kernel that claims more than was asked for delivered no more than that.
   uint32_t taken = uint32_t(got) < total ? uint32_t(got) : total;
   if (taken < total) stream->eof = 1;
@@ -434,7 +440,7 @@ int fgetc(FILE *stream) {
     stream->eof = 1;
     return -1;
   }
-  stream->pos += got;
+  advance(stream, got);
   return got == 1 ? byte : -1;
 }
 

@@ -284,9 +284,9 @@ int vfprintf(FILE *stream, const char *format, va_list args) {
   }
   printer out{stream, 0};
   while (*f) {
-    const char *spec = f++;
-    if (*spec != '%') {
-      if (!out.put(spec, 1)) return -1;
+    const char *piece = f++;
+    if (*piece != '%') {
+      if (!out.put(piece, 1)) return -1;
       continue;
     }
     int32_t width = *f == '*' ? (++f, va_arg(args, int)) : read_number(f);
@@ -301,9 +301,9 @@ int vfprintf(FILE *stream, const char *format, va_list args) {
       if (wide) ++f;
     }
     char conv = *f;
-    if (!conv) break; // the format ended inside a specification
+    if (!conv) break; // the format ended inside a conversion
     ++f;
-    const char *prefix = nullptr, *body = spec;
+    const char *prefix = nullptr, *body = piece;
     uint32_t prefix_len = 0, zeros = 0;
     size_t body_len = 1;
     int32_t field_width = 0; // only strings and numbers fill to a width
@@ -348,7 +348,7 @@ int vfprintf(FILE *stream, const char *format, va_list args) {
       break;
     }
     default: // unknown: '%' and the character, all else dropped
-      prefix = spec;
+      prefix = piece;
       prefix_len = 1;
       body = f - 1;
     }
@@ -531,7 +531,7 @@ int vsnprintf(char *buf, size_t size, const char *format, va_list ap) {
       ++f;
     }
     char conv = *f;
-    if (!conv) break; // the format ended inside a specification
+    if (!conv) break; // the format ended inside a conversion
     ++f;
     char digits[10];
     int ndigits = 0;

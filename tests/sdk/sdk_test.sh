@@ -39,14 +39,26 @@ kivos_cc() {
   "$prefix/bin/kivos-cc" -s "$tmp/hello.o" -o "$tmp/hello2"
   got=$("$prefix/bin/kivos-run" "$tmp/hello2" one "two words")
   [[ $got == "$expected" ]] || fail "kivos-cc -c, then link, printed: $got"
-  # C++ works too, with main given C linkage.
-  printf '#include <stdio.h>\nextern "C" int main() { printf("%%s\\n", "c++"); return 3; }\n' > "$tmp/x.cpp"
+  # C++ works too (C++20, so the record helper can be used), with main given C linkage.
+  cat > "$tmp/x.cpp" <<'CPP'
+#include <kivos/meta.hpp>
+#include <stdio.h>
+[[gnu::used, gnu::section(".kivos.cmdmeta"), gnu::aligned(32)]] static constexpr auto g_cmdmeta_0 =
+    kivos::meta_record("KCMD", 1, "Says c++.", "x");
+[[gnu::used, gnu::section(".kivos.pkgmeta"), gnu::aligned(4)]] static constexpr auto g_pkgmeta_0 =
+    kivos::meta_record("KPKG", 1, "x", "1");
+extern "C" int main() {
+  printf("%s\n", "c++");
+  return 3;
+}
+CPP
   "$prefix/bin/kivos-cc" "$tmp/x.cpp" -o "$tmp/x"
   set +e
   got=$("$prefix/bin/kivos-run" "$tmp/x")
   local status=$?
   set -e
   [[ $got == "c++" && $status == 3 ]] || fail "C++ program printed '$got', status $status"
+  "$prefix/bin/kivos-meta" --check "$tmp/x" || fail "the C++ program's records are not found"
 }
 
 case "$case_name" in

@@ -115,6 +115,27 @@ TEST(FileStreams, CloseResultIsTheKernels) {
   EXPECT_EQ(test::reports(kivos::run(o)), std::vector<int32_t>{-77});
 }
 
+// A kernel that claims to have read more than was asked for never makes
+// fread return more elements than were asked for.
+TEST(FileStreams, OverlongReadResultIsBounded) {
+  test::temp_dir dir;
+  test::write_file(dir.file("ten"), "0123456789");
+  kivos::run_options o = test::options("file_streams", {"fread_result"});
+  o.root = dir.path;
+  o.override_result = [](const kivos::trap_record &t) -> std::optional<int32_t> {
+    if (t.number == KIVOS_SYS_READ) return 1000;
+    return std::nullopt;
+  };
+  kivos::run_result r = kivos::run(o);
+  ASSERT_EQ(r.end, kivos::run_end::exited) << r.message;
+  EXPECT_EQ(test::reports(r), std::vector<int32_t>{3});
+  ASSERT_FALSE(r.traps.empty());
+  bool found = false;
+  for (const auto &t : r.traps)
+    if (t.number == test::report_trap) found = t.ecx == 1000; // pos counts what the kernel said
+  EXPECT_TRUE(found);
+}
+
 TEST(FileStreams, WritefileResultThatIsNotNegativeIsSuccess) {
   test::temp_dir dir;
   kivos::run_options o = test::options("file_streams", {"write_file"});

@@ -128,6 +128,12 @@ static void standard_input(int c, char **v) {
   stdin = saved;
 }
 
+static void fread_result(int c, char **v) {
+  FILE *f = fopen("ten", "r");
+  char buf[12];
+  report((unsigned)fread(buf, 4, 3, f), (unsigned)f->pos);
+}
+
 static void close_result(int c, char **v) {
   FILE *f = fopen("ten", "r");
   report((unsigned)fclose(f), 0);
@@ -143,6 +149,7 @@ static const struct probe_case cases[] = {
     {"redirected_stdout", redirected_stdout},
     {"low_descriptor", low_descriptor},
     {"standard_input", standard_input},
+    {"fread_result", fread_result},
     {"close_result", close_result},
 };
 

@@ -8,16 +8,25 @@
 
 namespace {
 
+// A kernel that answers every trap `number` with `result`.
+kivos::trap_override answer(uint32_t number, int32_t result) {
+  return [=](const kivos::trap_record &t) -> std::optional<int32_t> {
+    return t.number == number ? std::optional<int32_t>(result) : std::nullopt;
+  };
+}
+
 struct stream_run {
   test::temp_dir dir;
   kivos::run_result result;
-  explicit stream_run(const std::string &name, const std::string &input = "") {
+  explicit stream_run(const std::string &name, const std::string &input = "",
+                      kivos::trap_override kernel = {}) {
     test::write_file(dir.file("ten"), "0123456789");
     test::write_file(dir.file("ff"), "a\xff"
                                      "b");
     kivos::run_options o = test::options("file_streams", {name});
     o.root = dir.path;
     o.input = input;
+    o.override_result = std::move(kernel);
     result = kivos::run(o);
   }
   size_t count(uint32_t number) const {
@@ -105,46 +114,27 @@ TEST(FileStreams, LowDescriptorsStayOpen) {
 }
 
 TEST(FileStreams, CloseResultIsTheKernels) {
-  test::temp_dir dir;
-  test::write_file(dir.file("ten"), "0123456789");
-  kivos::run_options o = test::options("file_streams", {"close_result"});
-  o.root = dir.path;
-  o.override_result = [](const kivos::trap_record &t) -> std::optional<int32_t> {
-    return t.number == KIVOS_SYS_CLOSE ? std::optional<int32_t>(-77) : std::nullopt;
-  };
-  EXPECT_EQ(test::reports(kivos::run(o)), std::vector<int32_t>{-77});
+  stream_run run("close_result", "", answer(KIVOS_SYS_CLOSE, -77));
+  EXPECT_EQ(test::reports(run.result), std::vector<int32_t>{-77});
 }
 
 // A kernel that claims to have read more than was asked for never makes
-// fread return more elements than were asked for.
+// fread return more elements than were asked for; the position counts what
+// the kernel said.
 TEST(FileStreams, OverlongReadResultIsBounded) {
-  test::temp_dir dir;
-  test::write_file(dir.file("ten"), "0123456789");
-  kivos::run_options o = test::options("file_streams", {"fread_result"});
-  o.root = dir.path;
-  o.override_result = [](const kivos::trap_record &t) -> std::optional<int32_t> {
-    if (t.number == KIVOS_SYS_READ) return 1000;
-    return std::nullopt;
-  };
-  kivos::run_result r = kivos::run(o);
-  ASSERT_EQ(r.end, kivos::run_end::exited) << r.message;
-  EXPECT_EQ(test::reports(r), std::vector<int32_t>{3});
-  ASSERT_FALSE(r.traps.empty());
-  bool found = false;
-  for (const auto &t : r.traps)
-    if (t.number == test::report_trap) found = t.ecx == 1000; // pos counts what the kernel said
-  EXPECT_TRUE(found);
+  stream_run run("fread_result", "", answer(KIVOS_SYS_READ, 1000));
+  ASSERT_EQ(run.result.end, kivos::run_end::exited) << run.result.message;
+  std::vector<kivos::trap_record> reported;
+  for (const auto &t : run.result.traps)
+    if (t.number == test::report_trap) reported.push_back(t);
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_EQ(reported[0].ebx, 3u);
+  EXPECT_EQ(reported[0].ecx, 1000u);
 }
 
 TEST(FileStreams, WritefileResultThatIsNotNegativeIsSuccess) {
-  test::temp_dir dir;
-  kivos::run_options o = test::options("file_streams", {"write_file"});
-  o.root = dir.path;
-  o.override_result = [](const kivos::trap_record &t) -> std::optional<int32_t> {
-    return t.number == KIVOS_SYS_WRITEFILE ? std::optional<int32_t>(12345) : std::nullopt;
-  };
-  kivos::run_result r = kivos::run(o);
-  EXPECT_EQ(r.exit_status, 0) << r.console;
+  stream_run run("write_file", "", answer(KIVOS_SYS_WRITEFILE, 12345));
+  EXPECT_EQ(run.result.exit_status, 0) << run.result.console;
 }
 
 } // namespace

@@ -8,13 +8,6 @@
 
 namespace {
 
-// A kernel that answers every trap `number` with `result`.
-kivos::trap_override answer(uint32_t number, int32_t result) {
-  return [=](const kivos::trap_record &t) -> std::optional<int32_t> {
-    return t.number == number ? std::optional<int32_t>(result) : std::nullopt;
-  };
-}
-
 struct stream_run {
   test::temp_dir dir;
   kivos::run_result result;
@@ -114,7 +107,7 @@ TEST(FileStreams, LowDescriptorsStayOpen) {
 }
 
 TEST(FileStreams, CloseResultIsTheKernels) {
-  stream_run run("close_result", "", answer(KIVOS_SYS_CLOSE, -77));
+  stream_run run("close_result", "", test::answer(KIVOS_SYS_CLOSE, -77));
   EXPECT_EQ(test::reports(run.result), std::vector<int32_t>{-77});
 }
 
@@ -122,7 +115,7 @@ TEST(FileStreams, CloseResultIsTheKernels) {
 // fread return more elements than were asked for; the position counts what
 // the kernel said.
 TEST(FileStreams, OverlongReadResultIsBounded) {
-  stream_run run("fread_result", "", answer(KIVOS_SYS_READ, 1000));
+  stream_run run("fread_result", "", test::answer(KIVOS_SYS_READ, 1000));
   ASSERT_EQ(run.result.end, kivos::run_end::exited) << run.result.message;
   std::vector<kivos::trap_record> reported;
   for (const auto &t : run.result.traps)
@@ -133,7 +126,7 @@ TEST(FileStreams, OverlongReadResultIsBounded) {
 }
 
 TEST(FileStreams, WritefileResultThatIsNotNegativeIsSuccess) {
-  stream_run run("write_file", "", answer(KIVOS_SYS_WRITEFILE, 12345));
+  stream_run run("write_file", "", test::answer(KIVOS_SYS_WRITEFILE, 12345));
   EXPECT_EQ(run.result.exit_status, 0) << run.result.console;
 }
 

@@ -41,6 +41,12 @@ std::vector<kivos::trap_record> calls(const kivos::run_result &r) {
   return v;
 }
 
+kivos::trap_override answer(uint32_t number, int32_t result) {
+  return [=](const kivos::trap_record &t) -> std::optional<int32_t> {
+    return t.number == number ? std::optional<int32_t>(result) : std::nullopt;
+  };
+}
+
 temp_dir::temp_dir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "kivos-test-XXXXXX").string();
   if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");

@@ -22,6 +22,9 @@ std::vector<int32_t> reports(const kivos::run_result &r);
 // The traps other than report traps and the final _exit.
 std::vector<kivos::trap_record> calls(const kivos::run_result &r);
 
+// A kernel that answers every trap `number` with `result` and serves the rest.
+kivos::trap_override answer(uint32_t number, int32_t result);
+
 // A fresh, empty folder that is removed again when the test ends.
 struct temp_dir {
   std::string path;

@@ -150,10 +150,7 @@ TEST(Stdio, ShortWritesAreContinued) {
 
 TEST(Stdio, OverlongWriteResultCompletes) {
   kivos::run_options o = test::options("stdio", {"fputs", "stdout", "abcdefg"});
-  o.override_result = [](const kivos::trap_record &t) -> std::optional<int32_t> {
-    if (t.number == KIVOS_SYS_WRITE) return 1000;
-    return std::nullopt;
-  };
+  o.override_result = test::answer(KIVOS_SYS_WRITE, 1000);
   kivos::run_result r = kivos::run(o);
   EXPECT_EQ(test::calls(r).size(), 1u);
   EXPECT_EQ(test::reports(r), std::vector<int32_t>{7});
@@ -175,9 +172,7 @@ TEST(Stdio, FailedWriteEndsTheFormatter) {
 
 TEST(Stdio, PutsSkipsNewlineAfterFailedString) {
   kivos::run_options o = test::options("stdio", {"puts", "abc"});
-  o.override_result = [](const kivos::trap_record &t) -> std::optional<int32_t> {
-    return t.number == KIVOS_SYS_WRITE ? std::optional<int32_t>(-1) : std::nullopt;
-  };
+  o.override_result = test::answer(KIVOS_SYS_WRITE, -1);
   kivos::run_result r = kivos::run(o);
   EXPECT_EQ(test::calls(r).size(), 1u);
   EXPECT_EQ(test::reports(r), std::vector<int32_t>{-1});

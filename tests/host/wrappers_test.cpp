@@ -29,10 +29,6 @@ void PrintTo(const wrapper_case &c, std::ostream *os) {
   *os << c.name;
 }
 
-std::optional<int32_t> usleep_fails(const kivos::trap_record &t) {
-  return t.number == KIVOS_SYS_USLEEP ? std::optional<int32_t>(-5) : std::nullopt;
-}
-
 const uint32_t max = 0x7fffffff;
 
 const wrapper_case wrapper_cases[] = {
@@ -53,11 +49,11 @@ const wrapper_case wrapper_cases[] = {
     {"usleep",
      {{KIVOS_SYS_USLEEP, 1234}},
      0,
-     [](auto &o, auto &) { o.override_result = usleep_fails; }},
+     [](auto &o, auto &) { o.override_result = test::answer(KIVOS_SYS_USLEEP, -5); }},
     {"sleep_5",
      {{KIVOS_SYS_USLEEP, 5000000}},
      0,
-     [](auto &o, auto &) { o.override_result = usleep_fails; }},
+     [](auto &o, auto &) { o.override_result = test::answer(KIVOS_SYS_USLEEP, -5); }},
     {"sleep_4294", {{KIVOS_SYS_USLEEP, 4294000000u}}, 0},
     {"sleep_4295", {{KIVOS_SYS_USLEEP, 4294000000u}, {KIVOS_SYS_USLEEP, 1000000}}, 0},
     {"path_nulls", {}, -7},

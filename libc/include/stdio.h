@@ -10,13 +10,13 @@ extern "C" {
 
 /* A stream. On kivos every field is one 32-bit word. */
 typedef struct kivos_file {
-  int kind;        /* 1 descriptor, 2 memory, 3 file-write */
-  int fd;          /* descriptor of a descriptor stream */
-  char *path;      /* file-write stream: the file it is written to at fclose */
-  char *buf;       /* collected bytes, NUL-terminated */
-  size_t len;      /* bytes in buf, not counting the NUL */
-  size_t cap;      /* allocated size of buf */
-  char **out_ptr;  /* memory stream: where buf is published */
+  int kind;         /* 1 descriptor, 2 memory, 3 file-write */
+  int fd;           /* descriptor of a descriptor stream */
+  char *path;       /* file-write stream: the file it is written to at fclose */
+  char *buf;        /* collected bytes, NUL-terminated */
+  size_t len;       /* bytes in buf, not counting the NUL */
+  size_t cap;       /* allocated size of buf */
+  char **out_ptr;   /* memory stream: where buf is published */
   size_t *out_size; /* memory stream: where len is published */
   int error;
   long pos;

@@ -277,62 +277,48 @@ TEST(KivosRun, BadPointersFailWithoutHarm) {
   EXPECT_EQ(r.console, "still running\n");
 }
 
-TEST(KivosRun, UnservedTrapsFailAndAreTraced) {
+// Runs with the trace written to memory; returns its lines.
+std::string traced(kivos::run_options o, kivos::run_result *result = nullptr) {
   char *text = nullptr;
   size_t size = 0;
-  FILE *trace = open_memstream(&text, &size);
-  kivos::run_options o = test::options("files", {"unserved"});
-  o.trace = trace;
+  o.trace = open_memstream(&text, &size);
   kivos::run_result r = kivos::run(o);
-  std::fclose(trace);
+  std::fclose(o.trace);
   std::string lines(text, size);
   std::free(text);
+  if (result) *result = r;
+  return lines;
+}
+
+TEST(KivosRun, UnservedTrapsFailAndAreTraced) {
+  kivos::run_result r;
+  std::string lines = traced(test::options("files", {"unserved"}), &r);
   EXPECT_EQ(test::reports(r), (std::vector<int32_t>{-38, -38}));
   EXPECT_NE(lines.find("spawn(0x0, 0x0, 0x0) = -38 (not served)\n"), std::string::npos) << lines;
   EXPECT_NE(lines.find("trap_999(0x1, 0x2, 0x3) = -38 (not served)\n"), std::string::npos) << lines;
 }
 
 TEST(KivosRun, TraceLines) {
-  test::temp_dir dir;
-  char *text = nullptr;
-  size_t size = 0;
-  FILE *trace = open_memstream(&text, &size);
   kivos::run_options o = test::options("hdtab");
   o.drives = {1, 0, {0}};
-  o.trace = trace;
-  kivos::run(o);
-  std::fclose(trace);
-  std::string lines(text, size);
-  std::free(text);
+  std::string lines = traced(o);
   EXPECT_EQ(lines.substr(0, lines.find("write")), "drive_count() = 1\ndrive_current() = 0\n");
   EXPECT_NE(lines.find("write(1, \"D\", 1) = 1\n"), std::string::npos);
   EXPECT_NE(lines.find("drive_probe(0) = 0\n"), std::string::npos);
   EXPECT_NE(lines.find("write(1, \"\\n\", 1) = 1\n"), std::string::npos);
   EXPECT_EQ(lines.substr(lines.size() - 13), "_exit(0) = ?\n");
 
-  FILE *trace2 = open_memstream(&text, &size);
+  test::temp_dir dir;
   o = test::options("files", {"cat", "missing"});
-  o.trace = trace2;
   o.root = dir.path;
-  kivos::run(o);
-  std::fclose(trace2);
-  lines.assign(text, size);
-  std::free(text);
+  lines = traced(o);
   EXPECT_NE(lines.find("open(\"missing\", O_RDONLY, 0x0) = -2 ENOENT\n"), std::string::npos)
       << lines;
 }
 
 TEST(KivosRun, TraceQuotesAndCutsBuffers) {
-  char *text = nullptr;
-  size_t size = 0;
-  FILE *trace = open_memstream(&text, &size);
-  kivos::run_options o =
-      test::options("stdio", {"fputs", "stdout", "a\"b\\\n\xff" + std::string(40, 'x')});
-  o.trace = trace;
-  kivos::run(o);
-  std::fclose(trace);
-  std::string lines(text, size);
-  std::free(text);
+  std::string lines =
+      traced(test::options("stdio", {"fputs", "stdout", "a\"b\\\n\xff" + std::string(40, 'x')}));
   EXPECT_EQ(lines.substr(0, lines.find('\n') + 1),
             "write(1, \"a\\\"b\\\\\\n\\xff" + std::string(26, 'x') + "\"..., 46) = 46\n");
 }

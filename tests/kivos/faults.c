@@ -29,6 +29,11 @@ static void invalid_instruction(int c, char **v) {
 static void halt(int c, char **v) {
   __asm__ volatile("hlt");
 }
+/* A far jump through a register, which no processor accepts; the emulator
+   gives up on translating it. */
+static void far_jump_register(int c, char **v) {
+  __asm__ volatile(".byte 0xff, 0xeb");
+}
 static void divide_by_zero(int c, char **v) {
   volatile unsigned zero = 0;
   report(10 / zero, 0);
@@ -57,6 +62,7 @@ static const struct probe_case cases[] = {
     {"execute_stack", execute_stack},
     {"invalid_instruction", invalid_instruction},
     {"halt", halt},
+    {"far_jump_register", far_jump_register},
     {"divide_by_zero", divide_by_zero},
     {"strlen_4096", strlen_4096},
     {"endless", endless},

@@ -5,6 +5,8 @@
 #include "kernel.h"
 #include "trace.h"
 
+#include <csetjmp>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <kivos/run.h>
@@ -32,9 +34,10 @@ std::string load_segments(const elf32::file &f, std::span<const uint8_t> bytes, 
   bool any = false;
   for (size_t i = 0; i < f.segments.size(); ++i) {
     const elf32::segment &s = f.segments[i];
-    if (s.type != elf32::pt_load || s.memsz == 0) continue;
+    if (s.type != elf32::pt_load) continue;
     std::string name = "segment " + std::to_string(i);
     if (s.filesz > s.memsz) return name + " holds more file bytes than memory bytes";
+    if (s.memsz == 0) continue;
     if (!elf32::slice(bytes, s.offset, s.filesz)) return name + " runs past the end of the file";
     uint64_t end = uint64_t(s.vaddr) + s.memsz;
     if (end > 0x100000000ull) return name + " runs past the top of the address space";
@@ -98,6 +101,35 @@ std::string build_stack(guest_memory &memory, uint32_t stack_size,
   return {};
 }
 
+// Unicorn calls abort() on a few instruction sequences it cannot translate.
+// Those bytes come from the program, so they must not take the tool down:
+// while the emulator runs, an abort jumps back out of it instead.
+thread_local sigjmp_buf *t_abort_exit = nullptr;
+
+void leave_emulator(int) {
+  if (t_abort_exit) siglongjmp(*t_abort_exit, 1);
+}
+
+// Runs the emulator; false when it aborted, after which it is only read and closed.
+bool emulate_guarded(uc_engine *uc, uint64_t begin, uint64_t timeout_us, size_t count,
+                     uc_err &err) {
+  struct sigaction on_abort = {};
+  struct sigaction before = {};
+  on_abort.sa_handler = leave_emulator;
+  sigemptyset(&on_abort.sa_mask);
+  sigaction(SIGABRT, &on_abort, &before);
+  sigjmp_buf exit;
+  volatile bool finished = false;
+  if (sigsetjmp(exit, 1) == 0) {
+    t_abort_exit = &exit;
+    err = uc_emu_start(uc, begin, 0, timeout_us, count);
+    finished = true;
+  }
+  t_abort_exit = nullptr;
+  sigaction(SIGABRT, &before, nullptr);
+  return finished;
+}
+
 struct session {
   const run_options &options;
   run_result &result;
@@ -110,10 +142,17 @@ struct session {
   uc_mem_type fault_type{};
   uint64_t instructions = 0;
   bool instruction_limit_hit = false;
+  bool emulator_aborted = false;
 
   session(const run_options &o, run_result &r) : options(o), result(r), k(o, memory, r) {}
   ~session() {
     if (uc) uc_close(uc);
+  }
+
+  uc_err emulate(uint64_t begin, uint64_t timeout_us, size_t count) {
+    uc_err err = UC_ERR_OK;
+    if (!emulate_guarded(uc, begin, timeout_us, count, err)) emulator_aborted = true;
+    return err;
   }
 
   void fault(std::string kind, uint32_t eip, std::optional<uint32_t> address = {}) {
@@ -247,7 +286,8 @@ struct session {
     for (int step = 0; step < 64; ++step) {
       uc_context_restore(uc, ctx);
       probe_hit = false;
-      uc_err err = uc_emu_start(uc, pc, 0, 0, 1);
+      uc_err err = emulate(pc, 0, 1);
+      if (emulator_aborted) break;
       if (probe_hit) {
         result.fault.eip = pc;
         break;
@@ -317,12 +357,15 @@ struct session {
       k.has_deadline = true;
       k.deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(timeout_us);
     }
-    uc_err err = uc_emu_start(uc, entry, 0, timeout_us, 0);
+    uc_err err = emulate(entry, timeout_us, 0);
     if (k.exited) {
       result.end = run_end::exited;
       return;
     }
-    if (faulted) {
+    if (emulator_aborted) {
+      // The processor state still holds the start of the block it gave up on.
+      fault("code the emulator cannot translate", eip());
+    } else if (faulted) {
       if (err != UC_ERR_OK && result.fault.has_address && fault_type != UC_MEM_FETCH_UNMAPPED &&
           fault_type != UC_MEM_FETCH_PROT)
         locate_data_fault();

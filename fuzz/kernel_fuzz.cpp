@@ -47,12 +47,8 @@ struct world {
   }
 
   bool outside_untouched() const {
-    size_t entries = 0;
-    for (const auto &e : fs::directory_iterator(outer)) {
-      (void)e;
-      ++entries;
-    }
-    return entries == 2 && read_all(outer / "secret") == secret;
+    return std::distance(fs::directory_iterator(outer), fs::directory_iterator()) == 2 &&
+           read_all(outer / "secret") == secret;
   }
 };
 

@@ -11,11 +11,13 @@
 namespace fs = std::filesystem;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static const fs::path dir =
-      fs::temp_directory_path() / ("kivos_loader_fuzz." + std::to_string(getpid()));
+  static const fs::path dir = [] {
+    fs::path d = fs::temp_directory_path() / ("kivos_loader_fuzz." + std::to_string(getpid()));
+    fs::create_directories(d);
+    return d;
+  }();
   static const fs::path program = dir / "program";
   static std::FILE *trace = std::fopen("/dev/null", "w");
-  fs::create_directories(dir);
   std::FILE *f = std::fopen(program.c_str(), "wb");
   std::fwrite(data, 1, size, f);
   std::fclose(f);

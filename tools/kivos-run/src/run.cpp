@@ -110,26 +110,6 @@ void leave_emulator(int) {
   if (t_abort_exit) siglongjmp(*t_abort_exit, 1);
 }
 
-// Runs the emulator; false when it aborted, after which it is only read and closed.
-bool emulate_guarded(uc_engine *uc, uint64_t begin, uint64_t timeout_us, size_t count,
-                     uc_err &err) {
-  struct sigaction on_abort = {};
-  struct sigaction before = {};
-  on_abort.sa_handler = leave_emulator;
-  sigemptyset(&on_abort.sa_mask);
-  sigaction(SIGABRT, &on_abort, &before);
-  sigjmp_buf exit;
-  volatile bool finished = false;
-  if (sigsetjmp(exit, 1) == 0) {
-    t_abort_exit = &exit;
-    err = uc_emu_start(uc, begin, 0, timeout_us, count);
-    finished = true;
-  }
-  t_abort_exit = nullptr;
-  sigaction(SIGABRT, &before, nullptr);
-  return finished;
-}
-
 struct session {
   const run_options &options;
   run_result &result;
@@ -149,9 +129,24 @@ struct session {
     if (uc) uc_close(uc);
   }
 
+  // Runs the emulator with an abort caught; after one, the engine is only
+  // read and closed.
   uc_err emulate(uint64_t begin, uint64_t timeout_us, size_t count) {
-    uc_err err = UC_ERR_OK;
-    if (!emulate_guarded(uc, begin, timeout_us, count, err)) emulator_aborted = true;
+    struct sigaction on_abort = {};
+    struct sigaction before = {};
+    on_abort.sa_handler = leave_emulator;
+    sigemptyset(&on_abort.sa_mask);
+    sigaction(SIGABRT, &on_abort, &before);
+    sigjmp_buf exit;
+    uc_err err = UC_ERR_EXCEPTION; // what an abort returns
+    if (sigsetjmp(exit, 1) == 0) {
+      t_abort_exit = &exit;
+      err = uc_emu_start(uc, begin, 0, timeout_us, count);
+    } else {
+      emulator_aborted = true;
+    }
+    t_abort_exit = nullptr;
+    sigaction(SIGABRT, &before, nullptr);
     return err;
   }
 

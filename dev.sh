@@ -34,7 +34,7 @@ case "${1:-}" in
 run)
   shift
   build >&2
-  exec build/tools/kivos-run/kivos-run "$@" build/kivos/hdtab
+  exec build/bin/kivos-run "$@" build/kivos/hdtab
   ;;
 test)
   build

@@ -39,7 +39,7 @@ double run_bare(const std::vector<uint8_t> &bytes, const elf32::file &f, const s
   uc_open(UC_ARCH_X86, UC_MODE_32, &uc);
   std::vector<std::unique_ptr<uint8_t[]>> keep;
   for (const auto &s : f.segments) {
-    if (s.type != elf32::pt_load) continue;
+    if (s.type != PT_LOAD) continue;
     uint32_t base = s.vaddr & ~0xfffu, end = (s.vaddr + s.memsz + 0xfff) & ~0xfffu;
     keep.emplace_back(new uint8_t[end - base + 4096]());
     auto *mem = reinterpret_cast<uint8_t *>(

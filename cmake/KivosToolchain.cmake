@@ -2,6 +2,7 @@
 # freestanding, with nothing from the host.
 find_program(KIVOS_LD NAMES ld.lld ld.lld-14 REQUIRED)
 find_program(KIVOS_OBJCOPY NAMES llvm-objcopy llvm-objcopy-14 REQUIRED)
+find_program(KIVOS_NM NAMES llvm-nm llvm-nm-14 REQUIRED)
 
 if(NOT KIVOS_BUILTINS)
   execute_process(

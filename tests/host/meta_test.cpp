@@ -57,7 +57,7 @@ TEST(Metadata, RecordBytes) {
   EXPECT_EQ(cmd.align, 32u);
   EXPECT_EQ(pkg.align, 4u);
   EXPECT_EQ(cmd.addr % 32, 0u);
-  for (const auto *s : {&cmd, &pkg}) EXPECT_EQ(s->flags, elf32::shf_alloc) << s->name;
+  for (const auto *s : {&cmd, &pkg}) EXPECT_EQ(s->flags, SHF_ALLOC) << s->name;
   // Loaded right after the read-only data, in its segment.
   const auto &rodata = section(*f, ".rodata");
   EXPECT_GE(cmd.addr, rodata.addr + rodata.size);
@@ -67,13 +67,13 @@ TEST(Metadata, RecordBytes) {
   auto segment_of = [&](uint32_t addr) {
     for (size_t i = 0; i < f->segments.size(); ++i) {
       const auto &s = f->segments[i];
-      if (s.type == elf32::pt_load && addr - s.vaddr < s.memsz) return int(i);
+      if (s.type == PT_LOAD && addr - s.vaddr < s.memsz) return int(i);
     }
     return -1;
   };
   EXPECT_EQ(segment_of(cmd.addr), segment_of(rodata.addr));
   EXPECT_EQ(segment_of(pkg.addr + pkg.size - 1), segment_of(rodata.addr));
-  EXPECT_EQ(f->segments[size_t(segment_of(cmd.addr))].flags, elf32::pf_r);
+  EXPECT_EQ(f->segments[size_t(segment_of(cmd.addr))].flags, PF_R);
 }
 
 // The same facts as llvm-readelf sees them.

@@ -76,11 +76,11 @@ std::optional<record> from_sections(const elf32::file &f, std::span<const uint8_
     errors.push_back(std::string("no ") + kind.what + " (no section " + kind.section + ")");
     return std::nullopt;
   }
-  if (s->type == elf32::sht_nobits) {
+  if (s->type == SHT_NOBITS) {
     errors.push_back(name + " has no contents in the file");
     return std::nullopt;
   }
-  if (!(s->flags & elf32::shf_alloc) || (s->flags & (elf32::shf_write | elf32::shf_execinstr))) {
+  if (!(s->flags & SHF_ALLOC) || (s->flags & (SHF_WRITE | SHF_EXECINSTR))) {
     errors.push_back(name + " is not allocated read-only data");
     return std::nullopt;
   }
@@ -104,7 +104,7 @@ std::optional<record> from_sections(const elf32::file &f, std::span<const uint8_
 std::optional<record> from_segments(const elf32::file &f, std::span<const uint8_t> bytes,
                                     const record_kind &kind, std::vector<std::string> &errors) {
   for (const elf32::segment &s : f.segments) {
-    if (s.type != elf32::pt_load || (s.flags & (elf32::pf_w | elf32::pf_x))) continue;
+    if (s.type != PT_LOAD || (s.flags & (PF_W | PF_X))) continue;
     auto contents = elf32::slice(bytes, s.offset, s.filesz);
     if (!contents) continue;
     for (uint32_t at = (kind.alignment - s.vaddr % kind.alignment) % kind.alignment;

@@ -2,18 +2,40 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <sys/mman.h>
+#include <utility>
 
 namespace kivos {
 
+// Anonymous host pages: zero-filled and committed only when touched, so a
+// large region costs nothing until the program uses it.
 region make_region(uint32_t base, uint32_t size, uint32_t prot) {
   region r;
   r.base = base;
   r.size = size;
   r.prot = prot;
-  r.bytes.reset(new uint8_t[size_t(size) + page_size]());
-  auto raw = reinterpret_cast<uintptr_t>(r.bytes.get());
-  r.host = reinterpret_cast<uint8_t *>((raw + page_size - 1) & ~uintptr_t(page_size - 1));
+  void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                 -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  r.host = static_cast<uint8_t *>(p);
   return r;
+}
+
+region::region(region &&o) noexcept : base(o.base), size(o.size), prot(o.prot), host(o.host) {
+  o.host = nullptr;
+}
+
+region &region::operator=(region &&o) noexcept {
+  std::swap(base, o.base);
+  std::swap(size, o.size);
+  std::swap(prot, o.prot);
+  std::swap(host, o.host);
+  return *this;
+}
+
+region::~region() {
+  if (host) munmap(host, size);
 }
 
 const region *guest_memory::find(uint32_t addr, uint32_t prot) const {

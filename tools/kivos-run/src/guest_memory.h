@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,8 +14,12 @@ inline constexpr uint32_t prot_read = 1, prot_write = 2, prot_exec = 4;
 
 struct region {
   uint32_t base = 0, size = 0, prot = 0;
-  std::unique_ptr<uint8_t[]> bytes; // page aligned through `storage`
-  uint8_t *host = nullptr;
+  uint8_t *host = nullptr; // page aligned, mapped on demand by the host
+
+  region() = default;
+  region(region &&other) noexcept;
+  region &operator=(region &&other) noexcept;
+  ~region();
 };
 
 struct guest_memory {

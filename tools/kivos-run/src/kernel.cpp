@@ -1,5 +1,8 @@
 #include "kernel.h"
 
+#include "../../common/text.h"
+#include "syscalls.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -14,17 +17,6 @@ namespace {
 constexpr uint32_t max_path = 4096;
 constexpr size_t max_files = 256;
 constexpr size_t console_block = 1 << 16;
-
-bool write_all(int fd, const char *p, size_t n) {
-  while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= size_t(w);
-  }
-  return true;
-}
 
 } // namespace
 
@@ -48,7 +40,7 @@ kernel::~kernel() {
 
 void kernel::flush_console() {
   if (console_pending.empty()) return;
-  write_all(1, console_pending.data(), console_pending.size());
+  tools::write_all(1, console_pending.data(), console_pending.size());
   console_pending.clear();
 }
 
@@ -65,10 +57,10 @@ int32_t kernel::path_arg(uint32_t addr, std::string &path) const {
   return 0;
 }
 
-int32_t kernel::console_write(const trap_record &t, uint32_t len) {
+int32_t kernel::console_write(uint32_t buf, uint32_t len) {
   if (options.console_write_limit) len = std::min(len, options.console_write_limit);
   std::string &out = options.capture_console ? result.console : console_pending;
-  if (!memory.append(t.ecx, len, out)) return -EFAULT;
+  if (!memory.append(buf, len, out)) return -EFAULT;
   if (!options.capture_console) {
     // Output leaves in large blocks; a terminal still sees every finished line.
     if (console_pending.size() >= console_block || options.trace ||
@@ -79,13 +71,12 @@ int32_t kernel::console_write(const trap_record &t, uint32_t len) {
   return int32_t(len);
 }
 
-int32_t kernel::read_input(uint32_t buf, uint32_t len, std::string *data) {
+int32_t kernel::read_input(uint32_t buf, uint32_t len) {
   if (!memory.accessible(buf, len, prot_write)) return -EFAULT;
   if (options.input) {
     const std::string &in = *options.input;
     uint32_t n = uint32_t(std::min<size_t>(len, in.size() - input_pos));
     memory.write(buf, in.data() + input_pos, n);
-    if (data) data->assign(in, input_pos, n);
     input_pos += n;
     return int32_t(n);
   }
@@ -96,7 +87,6 @@ int32_t kernel::read_input(uint32_t buf, uint32_t len, std::string *data) {
   while (n < 0 && errno == EINTR);
   if (n < 0) return -errno;
   memory.write(buf, tmp.data(), uint32_t(n));
-  if (data) data->assign(tmp, 0, size_t(n));
   return int32_t(n);
 }
 
@@ -113,23 +103,36 @@ int32_t kernel::getkey() {
   return n == 1 ? key : -1;
 }
 
-int32_t kernel::file_write(open_file &f, uint32_t buf, uint32_t len) {
-  if (!f.writable) return -EBADF;
+int32_t kernel::write(uint32_t fd, uint32_t buf, uint32_t len) {
+  if (len > INT32_MAX) return -EINVAL;
+  if (fd == 1 || fd == 2) return console_write(buf, len);
+  open_file *f = file(fd);
+  if (!f) return -EBADF;
+  if (!f->writable) return -EBADF;
   std::string bytes;
   if (!memory.append(buf, len, bytes)) return -EFAULT;
-  ssize_t n = ::write(f.host_fd, bytes.data(), bytes.size());
+  ssize_t n = ::write(f->host_fd, bytes.data(), bytes.size());
   return n < 0 ? -errno : int32_t(n);
 }
 
-int32_t kernel::file_read(open_file &f, uint32_t buf, uint32_t len, std::string *data) {
-  if (!f.readable) return -EBADF;
+int32_t kernel::read(uint32_t fd, uint32_t buf, uint32_t len) {
+  if (len > INT32_MAX) return -EINVAL;
+  if (fd == 0) return read_input(buf, len);
+  open_file *f = file(fd);
+  if (!f) return -EBADF;
+  if (!f->readable) return -EBADF;
   if (!memory.accessible(buf, len, prot_write)) return -EFAULT;
   std::string tmp(std::min<uint32_t>(len, 1u << 20), '\0');
-  ssize_t n = ::read(f.host_fd, tmp.data(), tmp.size());
+  ssize_t n = ::read(f->host_fd, tmp.data(), tmp.size());
   if (n < 0) return -errno;
   memory.write(buf, tmp.data(), uint32_t(n));
-  if (data) data->assign(tmp, 0, size_t(n));
   return int32_t(n);
+}
+
+int32_t kernel::exit(uint32_t status) {
+  exited = true;
+  result.exit_status = int32_t(status);
+  return 0;
 }
 
 int32_t kernel::open(uint32_t path_addr, uint32_t flags) {
@@ -171,13 +174,23 @@ int32_t kernel::lseek(uint32_t fd, uint32_t offset, uint32_t whence) {
   return r > INT32_MAX ? -EOVERFLOW : int32_t(r);
 }
 
-int32_t kernel::writefile(uint32_t path_addr, uint32_t buf, uint32_t len, std::string *data) {
+int32_t kernel::writefile(uint32_t path_addr, uint32_t buf, uint32_t len) {
   std::string path, bytes;
   if (int32_t err = path_arg(path_addr, path)) return err;
   if (!memory.append(buf, len, bytes)) return -EFAULT;
-  int32_t r = fs.write_whole(path, bytes.data(), uint32_t(bytes.size()));
-  if (data) *data = std::move(bytes);
-  return r;
+  return fs.write_whole(path, bytes.data(), uint32_t(bytes.size()));
+}
+
+int32_t kernel::path_call(uint32_t path_addr, int (root_fs::*op)(const std::string &) const) {
+  std::string path;
+  if (int32_t err = path_arg(path_addr, path)) return err;
+  return (fs.*op)(path);
+}
+
+int32_t kernel::chdir(uint32_t path_addr) {
+  std::string path;
+  if (int32_t err = path_arg(path_addr, path)) return err;
+  return fs.chdir(path);
 }
 
 int32_t kernel::getcwd(uint32_t buf, uint32_t size) {
@@ -201,67 +214,115 @@ int32_t kernel::sleep_for(uint32_t usec) {
   return 0;
 }
 
+namespace {
+
+using A = arg;
+using K = kernel;
+using T = const trap_record &;
+
+// Every call a kivos kernel knows, whether the stand-in serves it or not.
+constexpr syscall_row table[] = {
+    {KIVOS_SYS_WRITE,
+     "write",
+     {A::descriptor, A::buffer_in, A::length},
+     [](K &k, T t) { return k.write(t.ebx, t.ecx, t.edx); }},
+    {KIVOS_SYS_EXIT, "_exit", {A::integer}, [](K &k, T t) { return k.exit(t.ebx); }},
+    {KIVOS_SYS_READ,
+     "read",
+     {A::descriptor, A::buffer_out, A::length},
+     [](K &k, T t) { return k.read(t.ebx, t.ecx, t.edx); }},
+    {KIVOS_SYS_OPEN,
+     "open",
+     {A::path, A::flags, A::address},
+     [](K &k, T t) { return k.open(t.ebx, t.ecx); }},
+    {KIVOS_SYS_CLOSE, "close", {A::descriptor}, [](K &k, T t) { return k.close(t.ebx); }},
+    {KIVOS_SYS_GETKEY, "getkey", {}, [](K &k, T) { return k.getkey(); }},
+    {KIVOS_SYS_WRITEFILE,
+     "writefile",
+     {A::path, A::buffer_in, A::length},
+     [](K &k, T t) { return k.writefile(t.ebx, t.ecx, t.edx); }},
+    {KIVOS_SYS_USLEEP, "usleep", {A::integer}, [](K &k, T t) { return k.sleep_for(t.ebx); }},
+    {KIVOS_SYS_MKDIR,
+     "mkdir",
+     {A::path},
+     [](K &k, T t) { return k.path_call(t.ebx, &root_fs::mkdir); }},
+    {KIVOS_SYS_UNLINK,
+     "unlink",
+     {A::path},
+     [](K &k, T t) { return k.path_call(t.ebx, &root_fs::unlink); }},
+    {KIVOS_SYS_RMDIR,
+     "rmdir",
+     {A::path},
+     [](K &k, T t) { return k.path_call(t.ebx, &root_fs::rmdir); }},
+    {KIVOS_SYS_GETCWD,
+     "getcwd",
+     {A::address, A::integer},
+     [](K &k, T t) { return k.getcwd(t.ebx, t.ecx); }},
+    {KIVOS_SYS_STREAM_BEGIN, "kivfs_stream_begin", {A::path}, nullptr},
+    {KIVOS_SYS_STREAM_WRITE, "kivfs_stream_write", {A::integer, A::buffer_in, A::length}, nullptr},
+    {KIVOS_SYS_STREAM_END, "kivfs_stream_end", {A::integer}, nullptr},
+    {KIVOS_SYS_DRIVE_CURRENT,
+     "drive_current",
+     {},
+     [](K &k, T) { return k.options.drives.current; }},
+    {KIVOS_SYS_DRIVE_COUNT, "drive_count", {}, [](K &k, T) { return k.options.drives.count; }},
+    {KIVOS_SYS_DRIVE_PROBE,
+     "drive_probe",
+     {A::integer},
+     [](K &k, T t) { return k.options.drives.probe(int32_t(t.ebx)); }},
+    {KIVOS_SYS_CHDIR, "chdir", {A::path}, [](K &k, T t) { return k.chdir(t.ebx); }},
+    {KIVOS_SYS_LSEEK,
+     "lseek",
+     {A::descriptor, A::integer, A::integer},
+     [](K &k, T t) { return k.lseek(t.ebx, t.ecx, t.edx); }},
+    {KIVOS_SYS_PIPE, "pipe", {A::address}, nullptr},
+    {KIVOS_SYS_MKFIFO, "mkfifo", {A::path}, nullptr},
+    {KIVOS_SYS_DUP, "dup", {A::descriptor}, nullptr},
+    {KIVOS_SYS_DUP2, "dup2", {A::descriptor, A::descriptor}, nullptr},
+    {KIVOS_SYS_FD_SET_INHERIT, "fd_set_inherit", {A::descriptor}, nullptr},
+    {KIVOS_SYS_FD_SET_STDIO,
+     "fd_set_stdio",
+     {A::descriptor, A::descriptor, A::descriptor},
+     nullptr},
+    {KIVOS_SYS_FD_SET_NONBLOCK, "fd_set_nonblock", {A::descriptor, A::integer}, nullptr},
+    {KIVOS_SYS_SPAWN, "spawn", {A::path, A::address, A::integer}, nullptr},
+    {KIVOS_SYS_WAITPID, "waitpid", {A::integer, A::address, A::integer}, nullptr},
+};
+
+} // namespace
+
+const syscall_row *find_syscall(uint32_t number) {
+  for (const syscall_row &row : table)
+    if (row.number == number) return &row;
+  return nullptr;
+}
+
 bool kernel::serve(trap_record &t) {
-  std::string *data = keep_data ? &t.data : nullptr;
-  auto answer = [&t](int32_t r) {
-    t.result = r;
-    return true;
-  };
-  switch (t.number) {
-  case KIVOS_SYS_WRITE: {
-    uint32_t len = t.edx;
-    if (len > INT32_MAX) return answer(-EINVAL);
-    if (data && !memory.append(t.ecx, len, *data)) data->clear();
-    if (t.ebx == 1 || t.ebx == 2) return answer(console_write(t, len));
-    open_file *f = file(t.ebx);
-    return answer(f ? file_write(*f, t.ecx, len) : -EBADF);
+  const syscall_row *row = find_syscall(t.number);
+  const uint32_t regs[3] = {t.ebx, t.ecx, t.edx};
+  // What the program hands over is kept as it was before the call.
+  if (keep_data && row) {
+    for (int i = 0; i < 2; ++i)
+      if (row->args[i] == arg::buffer_in && !memory.append(regs[i], regs[i + 1], t.data))
+        t.data.clear();
   }
-  case KIVOS_SYS_READ: {
-    uint32_t len = t.edx;
-    if (len > INT32_MAX) return answer(-EINVAL);
-    if (t.ebx == 0) return answer(read_input(t.ecx, len, data));
-    open_file *f = file(t.ebx);
-    return answer(f ? file_read(*f, t.ecx, len, data) : -EBADF);
+  if (options.override_result && t.number != KIVOS_SYS_EXIT) {
+    if (std::optional<int32_t> forced = options.override_result(t)) {
+      t.result = *forced;
+      return true;
+    }
   }
-  case KIVOS_SYS_EXIT:
-    exited = true;
-    result.exit_status = int32_t(t.ebx);
-    return answer(0);
-  case KIVOS_SYS_OPEN:
-    return answer(open(t.ebx, t.ecx));
-  case KIVOS_SYS_CLOSE:
-    return answer(close(t.ebx));
-  case KIVOS_SYS_GETKEY:
-    return answer(getkey());
-  case KIVOS_SYS_WRITEFILE:
-    return answer(writefile(t.ebx, t.ecx, t.edx, data));
-  case KIVOS_SYS_USLEEP:
-    return answer(sleep_for(t.ebx));
-  case KIVOS_SYS_MKDIR:
-  case KIVOS_SYS_UNLINK:
-  case KIVOS_SYS_RMDIR:
-  case KIVOS_SYS_CHDIR: {
-    std::string path;
-    if (int32_t err = path_arg(t.ebx, path)) return answer(err);
-    if (t.number == KIVOS_SYS_MKDIR) return answer(fs.mkdir(path));
-    if (t.number == KIVOS_SYS_UNLINK) return answer(fs.unlink(path));
-    if (t.number == KIVOS_SYS_RMDIR) return answer(fs.rmdir(path));
-    return answer(fs.chdir(path));
-  }
-  case KIVOS_SYS_GETCWD:
-    return answer(getcwd(t.ebx, t.ecx));
-  case KIVOS_SYS_LSEEK:
-    return answer(lseek(t.ebx, t.ecx, t.edx));
-  case KIVOS_SYS_DRIVE_COUNT:
-    return answer(options.drives.count);
-  case KIVOS_SYS_DRIVE_CURRENT:
-    return answer(options.drives.current);
-  case KIVOS_SYS_DRIVE_PROBE:
-    return answer(options.drives.probe(int32_t(t.ebx)));
-  default:
+  if (!row || !row->handler) {
     t.result = -ENOSYS;
     return false;
   }
+  t.result = row->handler(*this, t);
+  if (keep_data && t.result > 0) {
+    for (int i = 0; i < 2; ++i)
+      if (row->args[i] == arg::buffer_out)
+        memory.append(regs[i], std::min(uint32_t(t.result), regs[i + 1]), t.data);
+  }
+  return true;
 }
 
 } // namespace kivos

@@ -35,23 +35,29 @@ struct kernel {
   kernel(const run_options &o, guest_memory &m, run_result &r);
   ~kernel();
 
-  // Serves one trap: fills t.result (and t.data when keep_data). Returns
+  // Serves one trap through its row of the system-call table (or the
+  // options' override): fills t.result, and t.data when keep_data. Returns
   // false for a trap the stand-in does not provide.
   bool serve(trap_record &t);
   void flush_console();
 
-private:
-  int32_t console_write(const trap_record &t, uint32_t len);
+  // The handlers; the table in kernel.cpp says which registers they take.
+  int32_t write(uint32_t fd, uint32_t buf, uint32_t len);
+  int32_t read(uint32_t fd, uint32_t buf, uint32_t len);
+  int32_t exit(uint32_t status);
   int32_t getkey();
-  int32_t read_input(uint32_t buf, uint32_t len, std::string *data);
-  int32_t file_write(open_file &f, uint32_t buf, uint32_t len);
-  int32_t file_read(open_file &f, uint32_t buf, uint32_t len, std::string *data);
   int32_t open(uint32_t path, uint32_t flags);
   int32_t close(uint32_t fd);
   int32_t lseek(uint32_t fd, uint32_t offset, uint32_t whence);
-  int32_t writefile(uint32_t path, uint32_t buf, uint32_t len, std::string *data);
+  int32_t writefile(uint32_t path, uint32_t buf, uint32_t len);
   int32_t getcwd(uint32_t buf, uint32_t size);
   int32_t sleep_for(uint32_t usec);
+  int32_t path_call(uint32_t path, int (root_fs::*op)(const std::string &) const);
+  int32_t chdir(uint32_t path);
+
+private:
+  int32_t console_write(uint32_t buf, uint32_t len);
+  int32_t read_input(uint32_t buf, uint32_t len);
   int32_t path_arg(uint32_t addr, std::string &path) const;
   open_file *file(uint32_t fd);
 };

@@ -9,12 +9,12 @@
 namespace elf32 {
 namespace {
 
-uint16_t u16(std::span<const uint8_t> b, size_t at) {
-  return uint16_t(b[at] | b[at + 1] << 8);
-}
-uint32_t u32(std::span<const uint8_t> b, size_t at) {
-  return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
-         uint32_t(b[at + 3]) << 24;
+// An ELF record read from its place in the file (the host is little-endian,
+// like the files).
+template <typename T> T record(std::span<const uint8_t> b, size_t at) {
+  T r;
+  std::memcpy(&r, b.data() + at, sizeof r);
+  return r;
 }
 
 // The table of `count` entries of `entsize` bytes at `offset`, when it lies in the file.
@@ -34,58 +34,55 @@ std::optional<std::span<const uint8_t>> slice(std::span<const uint8_t> bytes, ui
 }
 
 std::optional<file> parse(std::span<const uint8_t> b, std::string &error) {
-  if (b.size() < 4 || std::memcmp(b.data(),
-                                  "\x7f"
-                                  "ELF",
-                                  4) != 0) {
+  if (b.size() < SELFMAG || std::memcmp(b.data(), ELFMAG, SELFMAG) != 0) {
     error = "not an ELF file";
     return std::nullopt;
   }
-  if (b.size() < 52) {
+  if (b.size() < sizeof(Elf32_Ehdr)) {
     error = "truncated ELF header";
     return std::nullopt;
   }
-  if (b[4] != 1) {
-    error = b[4] == 2 ? "a 64-bit ELF file, not a 32-bit one" : "unknown ELF class";
+  if (b[EI_CLASS] != ELFCLASS32) {
+    error = b[EI_CLASS] == ELFCLASS64 ? "a 64-bit ELF file, not a 32-bit one" : "unknown ELF class";
     return std::nullopt;
   }
-  if (b[5] != 1) {
+  if (b[EI_DATA] != ELFDATA2LSB) {
     error = "not little-endian";
     return std::nullopt;
   }
-  if (b[6] != 1) {
+  if (b[EI_VERSION] != EV_CURRENT) {
     error = "unknown ELF version";
     return std::nullopt;
   }
+  auto h = record<Elf32_Ehdr>(b, 0);
   file f;
-  f.type = u16(b, 16);
-  f.machine = u16(b, 18);
-  f.entry = u32(b, 24);
-  uint32_t phoff = u32(b, 28), shoff = u32(b, 32);
-  uint16_t phentsize = u16(b, 42), phnum = u16(b, 44);
-  uint16_t shentsize = u16(b, 46), shnum = u16(b, 48), shstrndx = u16(b, 50);
+  f.type = h.e_type;
+  f.machine = h.e_machine;
+  f.entry = h.e_entry;
+  uint16_t phentsize = h.e_phentsize, phnum = h.e_phnum;
+  uint16_t shentsize = h.e_shentsize, shnum = h.e_shnum, shstrndx = h.e_shstrndx;
 
-  auto ph = table(b, phoff, phnum, phentsize, 32);
+  auto ph = table(b, h.e_phoff, phnum, phentsize, sizeof(Elf32_Phdr));
   if (!ph) {
     error = "program headers run past the end of the file";
     return std::nullopt;
   }
   for (uint32_t i = 0; i < phnum; ++i) {
-    size_t at = size_t(i) * phentsize;
-    f.segments.push_back({u32(*ph, at), u32(*ph, at + 4), u32(*ph, at + 8), u32(*ph, at + 16),
-                          u32(*ph, at + 20), u32(*ph, at + 24), u32(*ph, at + 28)});
+    auto p = record<Elf32_Phdr>(*ph, size_t(i) * phentsize);
+    f.segments.push_back(
+        {p.p_type, p.p_offset, p.p_vaddr, p.p_filesz, p.p_memsz, p.p_flags, p.p_align});
   }
 
-  if (shoff == 0 || shnum == 0) return f;
-  auto sh = table(b, shoff, shnum, shentsize, 40);
+  if (h.e_shoff == 0 || shnum == 0) return f;
+  auto sh = table(b, h.e_shoff, shnum, shentsize, sizeof(Elf32_Shdr));
   if (!sh) {
     error = "section headers run past the end of the file";
     return std::nullopt;
   }
   std::span<const uint8_t> names;
   if (shstrndx < shnum) {
-    size_t at = size_t(shstrndx) * shentsize;
-    auto n = slice(b, u32(*sh, at + 16), u32(*sh, at + 20));
+    auto names_header = record<Elf32_Shdr>(*sh, size_t(shstrndx) * shentsize);
+    auto n = slice(b, names_header.sh_offset, names_header.sh_size);
     if (!n) {
       error = "section name table runs past the end of the file";
       return std::nullopt;
@@ -93,20 +90,20 @@ std::optional<file> parse(std::span<const uint8_t> b, std::string &error) {
     names = *n;
   }
   for (uint32_t i = 0; i < shnum; ++i) {
-    size_t at = size_t(i) * shentsize;
+    auto x = record<Elf32_Shdr>(*sh, size_t(i) * shentsize);
     section s;
-    uint32_t name = u32(*sh, at);
+    uint32_t name = x.sh_name;
     if (name < names.size()) {
       auto rest = names.subspan(name);
       auto end = std::find(rest.begin(), rest.end(), 0);
       s.name.assign(rest.begin(), end);
     }
-    s.type = u32(*sh, at + 4);
-    s.flags = u32(*sh, at + 8);
-    s.addr = u32(*sh, at + 12);
-    s.offset = u32(*sh, at + 16);
-    s.size = u32(*sh, at + 20);
-    s.align = u32(*sh, at + 32);
+    s.type = x.sh_type;
+    s.flags = x.sh_flags;
+    s.addr = x.sh_addr;
+    s.offset = x.sh_offset;
+    s.size = x.sh_size;
+    s.align = x.sh_addralign;
     f.sections.push_back(std::move(s));
   }
   return f;

@@ -3,19 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <elf.h>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace elf32 {
-
-inline constexpr uint16_t type_exec = 2;
-inline constexpr uint16_t machine_386 = 3;
-inline constexpr uint32_t pt_load = 1;
-inline constexpr uint32_t pf_x = 1, pf_w = 2, pf_r = 4;
-inline constexpr uint32_t sht_nobits = 8;
-inline constexpr uint32_t shf_write = 1, shf_alloc = 2, shf_execinstr = 4;
 
 struct segment {
   uint32_t type, offset, vaddr, filesz, memsz, flags, align;

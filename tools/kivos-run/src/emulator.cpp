@@ -1,8 +1,9 @@
 // Loads a kivos executable into an emulated 32-bit x86 processor and runs it,
 // serving every int 0x80 in an interrupt hook.
-#include "../../elf32/elf32.h"
+#include "../../common/text.h"
 #include "guest_memory.h"
 #include "kernel.h"
+#include "loader.h"
 #include "trace.h"
 
 #include <csetjmp>
@@ -11,95 +12,12 @@
 #include <cstring>
 #include <kivos/run.h>
 #include <kivos/syscalls.h>
-#include <map>
 #include <unicorn/unicorn.h>
 
 namespace kivos {
 namespace {
 
-constexpr uint32_t low_limit = 0x10000; // the first 64 KiB stay unmapped
-constexpr uint32_t stack_top = 0xc0000000;
-
-std::string hexs(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08x", v);
-  return buf;
-}
-
-// Maps the loadable segments, page by page with the union of the
-// permissions of the segments touching each page; returns an error text.
-std::string load_segments(const elf32::file &f, std::span<const uint8_t> bytes, uint32_t stack_low,
-                          guest_memory &memory) {
-  std::map<uint32_t, uint32_t> pages; // page address -> permissions
-  bool any = false;
-  for (size_t i = 0; i < f.segments.size(); ++i) {
-    const elf32::segment &s = f.segments[i];
-    if (s.type != elf32::pt_load) continue;
-    std::string name = "segment " + std::to_string(i);
-    if (s.filesz > s.memsz) return name + " holds more file bytes than memory bytes";
-    if (s.memsz == 0) continue;
-    if (!elf32::slice(bytes, s.offset, s.filesz)) return name + " runs past the end of the file";
-    uint64_t end = uint64_t(s.vaddr) + s.memsz;
-    if (end > 0x100000000ull) return name + " runs past the top of the address space";
-    if (s.vaddr < low_limit)
-      return name + " starts at " + hexs(s.vaddr) + ", in the first 64 KiB, which stay unmapped";
-    if (end > stack_low - page_size) return name + " overlaps the stack at " + hexs(stack_low);
-    uint32_t prot = (s.flags & elf32::pf_r ? prot_read : 0) |
-                    (s.flags & elf32::pf_w ? prot_write : 0) |
-                    (s.flags & elf32::pf_x ? prot_exec : 0);
-    for (uint64_t p = s.vaddr & ~(page_size - 1); p < end; p += page_size)
-      pages[uint32_t(p)] |= prot;
-    any = true;
-  }
-  if (!any) return "no loadable segments";
-  constexpr size_t max_pages = (1u << 30) / page_size;
-  if (pages.size() > max_pages) return "needs more than the 1 GiB of memory the stand-in provides";
-  for (auto it = pages.begin(); it != pages.end();) {
-    uint32_t base = it->first, prot = it->second, size = 0;
-    while (it != pages.end() && it->first == base + size && it->second == prot) {
-      size += page_size;
-      ++it;
-    }
-    memory.regions.push_back(make_region(base, size, prot));
-  }
-  for (const elf32::segment &s : f.segments) {
-    if (s.type != elf32::pt_load || s.filesz == 0) continue;
-    const uint8_t *src = bytes.data() + s.offset;
-    for (uint32_t done = 0; done < s.filesz;) {
-      uint32_t addr = s.vaddr + done;
-      region *r = nullptr;
-      for (region &x : memory.regions)
-        if (addr - x.base < x.size) r = &x;
-      uint32_t n = std::min(s.filesz - done, r->size - (addr - r->base));
-      std::memcpy(r->host + (addr - r->base), src + done, n);
-      done += n;
-    }
-  }
-  return {};
-}
-
-// The start-up stack: argc at the stack pointer, then the argument pointers
-// and a null pointer, the strings above them.
-std::string build_stack(guest_memory &memory, uint32_t stack_size,
-                        const std::vector<std::string> &args, uint32_t &sp) {
-  memory.regions.push_back(make_region(stack_top - stack_size, stack_size, prot_read | prot_write));
-  uint64_t total = 0;
-  for (const std::string &a : args) total += a.size() + 1;
-  total += 4 * (args.size() + 2);
-  if (total > stack_size / 2) return "the arguments do not fit on the stack";
-  uint32_t strings = stack_top - 16 - uint32_t(total);
-  std::vector<uint32_t> words = {uint32_t(args.size())};
-  uint32_t at = strings;
-  for (const std::string &a : args) {
-    words.push_back(at);
-    memory.write(at, a.c_str(), uint32_t(a.size() + 1));
-    at += uint32_t(a.size() + 1);
-  }
-  words.push_back(0);
-  sp = (strings - 4 * uint32_t(words.size())) & ~3u;
-  memory.write(sp, words.data(), uint32_t(4 * words.size()));
-  return {};
-}
+using tools::hex8;
 
 // Unicorn calls abort() on a few instruction sequences it cannot translate.
 // Those bytes come from the program, so they must not take the tool down:
@@ -296,30 +214,7 @@ struct session {
   }
 
   std::string start(uint32_t &entry, uint32_t &sp) {
-    std::string err;
-    auto bytes = elf32::read_file(options.program, err);
-    if (!bytes) return err;
-    auto f = elf32::parse(*bytes, err);
-    if (!f) return "not a kivos executable: " + err;
-    if (f->type != elf32::type_exec)
-      return "not a kivos executable: ELF type " + std::to_string(f->type) +
-             ", where a static executable (type 2) is needed";
-    if (f->machine != elf32::machine_386)
-      return "not a kivos executable: built for ELF machine " + std::to_string(f->machine) +
-             ", not for 32-bit x86 (3)";
-    uint32_t stack_low = stack_top - options.stack_size;
-    if (options.stack_size < 4 * page_size || options.stack_size % page_size ||
-        options.stack_size > 0x40000000)
-      return "stack size must be a multiple of 4096 from 16 KiB to 1 GiB";
-    err = load_segments(*f, *bytes, stack_low, memory);
-    if (!err.empty()) return "not a kivos executable: " + err;
-    if (!memory.find(f->entry, prot_exec))
-      return "not a kivos executable: entry point " + hexs(f->entry) +
-             " is not in executable memory";
-    entry = f->entry;
-    std::vector<std::string> args = options.args;
-    if (args.empty()) args.push_back(options.program);
-    err = build_stack(memory, options.stack_size, args, sp);
+    std::string err = load_program(options, memory, entry, sp);
     if (!err.empty()) return err;
     err = k.fs.open_root(options.root);
     if (!err.empty()) return err;
@@ -330,7 +225,7 @@ struct session {
                       (r.prot & prot_write ? UC_PROT_WRITE : 0) |
                       (r.prot & prot_exec ? UC_PROT_EXEC : 0);
       if (uc_mem_map_ptr(uc, r.base, r.size, prot, r.host) != UC_ERR_OK)
-        return "cannot map guest memory at " + hexs(r.base);
+        return "cannot map guest memory at " + hex8(r.base);
     }
     uc_hook h;
     uc_hook_add(uc, &h, UC_HOOK_INTR, reinterpret_cast<void *>(intr_hook), this, 1, 0);
@@ -371,7 +266,7 @@ struct session {
     } else if (instruction_limit_hit) {
       result.end = run_end::instruction_limit;
       result.message = "instruction limit of " + std::to_string(options.max_instructions) +
-                       " reached at eip " + hexs(eip());
+                       " reached at eip " + hex8(eip());
       return;
     } else {
       size_t timed_out = 0;
@@ -382,7 +277,7 @@ struct session {
         result.end = run_end::timeout;
         char limit[32];
         std::snprintf(limit, sizeof limit, "%g", options.timeout_seconds);
-        result.message = std::string("time limit of ") + limit + " s reached at eip " + hexs(pc);
+        result.message = std::string("time limit of ") + limit + " s reached at eip " + hex8(pc);
         return;
       }
       if (memory.read(pc - 1, &before, 1, prot_exec) && before == 0xf4)
@@ -392,8 +287,8 @@ struct session {
     }
     result.end = run_end::fault;
     result.message = "fault: " + result.fault.kind;
-    if (result.fault.has_address) result.message += " at " + hexs(result.fault.address);
-    result.message += " (eip " + hexs(result.fault.eip) + ")";
+    if (result.fault.has_address) result.message += " at " + hex8(result.fault.address);
+    result.message += " (eip " + hex8(result.fault.eip) + ")";
   }
 };
 

@@ -1,0 +1,113 @@
+// Opening and closing streams: descriptor streams for reading, file-write
+// and memory streams that collect their bytes in a heap buffer kept
+// NUL-terminated. Only programs that open a collecting stream link this.
+#include "stdio_impl.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+namespace {
+
+// Grows the buffer of a collecting stream so that `needed` bytes fit.
+// Capacities start at 256 and double; a size beyond 32 bits fails instead of
+// wrapping.
+bool reserve(FILE *stream, size_t needed) {
+  if (stream->cap >= needed) return true;
+  size_t cap = stream->cap ? stream->cap : 256;
+  while (cap < needed) {
+    if (cap > max_size / 2) return false;
+    cap *= 2;
+  }
+  char *buf = static_cast<char *>(realloc(stream->buf, cap));
+  if (!buf) return false;
+  stream->buf = buf;
+  stream->cap = cap;
+  return true;
+}
+
+} // namespace
+
+extern "C" {
+
+// Appends to the buffer, keeping it NUL-terminated, and publishes it for a
+// memory stream.
+int kivos_stdio_collect(FILE *stream, const char *bytes, size_t count) {
+  size_t len = stream->len;
+  if (count > max_size - 1 - len) return -1;
+  if (!reserve(stream, len + count + 1)) return -1;
+  memcpy(stream->buf + len, bytes, count);
+  len += count;
+  stream->len = len;
+  stream->buf[len] = 0;
+  if (stream->kind == STREAM_MEMORY && stream->out_ptr && stream->out_size) {
+    *stream->out_ptr = stream->buf;
+    *stream->out_size = len;
+  }
+  return 0;
+}
+
+FILE *fopen(const char *path, const char *mode) {
+  if (!mode) return nullptr;
+  char how = mode[0];
+  if (!path || strcmp(path, "-") == 0) return how == 'r' ? stdin : how == 'w' ? stdout : nullptr;
+  if (how == 'r') {
+    int fd = open(path, O_RDONLY);
+    if (fd < 0) return nullptr;
+    FILE *f = static_cast<FILE *>(calloc(1, sizeof(FILE)));
+    if (!f) {
+      close(fd);
+      return nullptr;
+    }
+    f->kind = STREAM_FD;
+    f->fd = fd;
+    return f;
+  }
+  if (how == 'w') {
+    // Nothing touches the file before fclose writes it whole.
+    FILE *f = static_cast<FILE *>(calloc(1, sizeof(FILE)));
+    if (!f) return nullptr;
+    f->kind = STREAM_FILE;
+    f->path = strdup(path);
+    if (!f->path) {
+      free(f);
+      return nullptr;
+    }
+    return f;
+  }
+  return nullptr;
+}
+
+int fclose(FILE *stream) {
+  if (!stream) return -1;
+  // Only the three static records stay open for good; any other stream is
+  // closed by its kind, even while a standard pointer refers to it.
+  if (stream == &g_stdin || stream == &g_stdout || stream == &g_stderr) return 0;
+  int result = 0;
+  if (stream->kind == STREAM_FD) {
+    if (stream->fd > 2) result = close(stream->fd);
+  } else if (stream->kind == STREAM_FILE) {
+    const char *data = stream->buf ? stream->buf : "";
+    result = !stream->path || writefile(stream->path, data, stream->len) < 0 ? -1 : 0;
+  }
+  // A memory stream's buffer belongs to its caller.
+  if (stream->kind != STREAM_MEMORY) free(stream->buf);
+  free(stream->path);
+  free(stream);
+  return result;
+}
+
+FILE *open_memstream(char **ptr, size_t *sizeloc) {
+  if (!ptr || !sizeloc) return nullptr;
+  FILE *f = static_cast<FILE *>(calloc(1, sizeof(FILE)));
+  if (!f) return nullptr;
+  f->kind = STREAM_MEMORY;
+  f->out_ptr = ptr;
+  f->out_size = sizeloc;
+  *ptr = nullptr;
+  *sizeloc = 0;
+  return f;
+}
+
+} // extern "C"

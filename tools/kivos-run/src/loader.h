@@ -1,0 +1,20 @@
+// Reading a kivos executable and laying out its address space.
+#pragma once
+
+#include "guest_memory.h"
+
+#include <kivos/run.h>
+#include <string>
+
+namespace kivos {
+
+inline constexpr uint32_t low_limit = 0x10000; // the first 64 KiB stay unmapped
+inline constexpr uint32_t stack_top = 0xc0000000;
+
+// Checks the program, maps its segments and builds the start-up stack with
+// options.args in `memory`; sets the entry point and the stack pointer.
+// Returns what is wrong, or an empty text.
+std::string load_program(const run_options &options, guest_memory &memory, uint32_t &entry,
+                         uint32_t &sp);
+
+} // namespace kivos

@@ -1,0 +1,37 @@
+// The one table of system calls. The dispatcher, the trace and the capture
+// of the bytes a call hands over or receives all read its rows, so a new
+// call is one row and one handler.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace kivos {
+
+struct kernel;
+struct trap_record;
+
+enum class arg : uint8_t {
+  none,
+  integer,
+  descriptor,
+  length, // the length of the buffer argument before it
+  flags,  // open() flags
+  address,
+  path,
+  buffer_in,  // bytes the program hands over; their count is the next argument
+  buffer_out, // bytes the kernel fills in; as many as the call returns
+};
+
+struct syscall_row {
+  uint32_t number;
+  const char *name;
+  std::array<arg, 3> args; // ebx, ecx, edx
+  // Serves the call; null for a call the stand-in knows but does not provide.
+  int32_t (*handler)(kernel &, const trap_record &);
+};
+
+// The row of a call, or null for a number no kivos kernel knows.
+const syscall_row *find_syscall(uint32_t number);
+
+} // namespace kivos

@@ -8,7 +8,11 @@
 extern "C" {
 #endif
 
-/* A stream. On kivos every field is one 32-bit word. */
+/* A stream. On kivos every field is one 32-bit word. Memory and file-write
+   streams are made by open_memstream and fopen; their writing code is linked
+   only into programs that call one of the two, so in a program that calls
+   neither, a record filled in by hand with kind 2 or 3 fails its writes with
+   -1. */
 typedef struct kivos_file {
   int kind;         /* 1 descriptor, 2 memory, 3 file-write */
   int fd;           /* descriptor of a descriptor stream */

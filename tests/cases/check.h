@@ -34,9 +34,12 @@ struct probe_suite {
   int count;
 };
 
-/* Defines the suite NAME_suite from a case table. */
-#define PROBE_SUITE(name, table)                                                                   \
-  const struct probe_suite name##_suite = {#name, table, (int)(sizeof(table) / sizeof(table[0]))}
+/* CASE(name) { ... } defines one case of the suite SUITE (the build sets it
+   per file). The build lists every CASE of a file in its suite's table, so
+   no table is written by hand. */
+#define CASE(name) void PROBE_CASE(SUITE, name)(int argc, char **argv)
+#define PROBE_CASE(suite, name) PROBE_PASTE(suite, name)
+#define PROBE_PASTE(suite, name) suite##_##name##_case
 
 #ifdef __cplusplus
 }

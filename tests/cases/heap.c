@@ -19,7 +19,7 @@ static uintptr_t addr(void *p) {
   return (uintptr_t)p;
 }
 
-static void block_layout(int c, char **v) {
+CASE(block_layout) {
   char *p0 = malloc(0);
   CHECK(p0 != NULL);
   CHECK_EQ(addr(p0) % 8, 4); /* four bytes past a multiple of eight */
@@ -37,7 +37,7 @@ static void block_layout(int c, char **v) {
   }
 }
 
-static void fills_exactly(int c, char **v) {
+CASE(fills_exactly) {
   char *first = malloc(HEAP - 4 - 8); /* with the 8 bytes below, the whole arena */
   CHECK(first != NULL);
   char *last = malloc(4);
@@ -48,7 +48,7 @@ static void fills_exactly(int c, char **v) {
   CHECK_EQ(errno, ENOMEM);
 }
 
-static void largest_request(int c, char **v) {
+CASE(largest_request) {
   errno = 0;
   CHECK(malloc(HEAP - 3) == NULL);
   CHECK_EQ(errno, ENOMEM);
@@ -56,7 +56,7 @@ static void largest_request(int c, char **v) {
   CHECK(malloc(0) == NULL);
 }
 
-static void huge_requests(int c, char **v) {
+CASE(huge_requests) {
   static const size_t sizes[] = {0xfffffffcu, 0xfffffff5u, 0xffffffffu, 0x80000000u, HEAP};
   for (int i = 0; i < 5; ++i) {
     errno = 0;
@@ -68,7 +68,7 @@ static void huge_requests(int c, char **v) {
   CHECK(malloc(HEAP - 4) != NULL);
 }
 
-static void calloc_cases(int c, char **v) {
+CASE(calloc) {
   char *a = calloc(0, 5), *b = calloc(5, 0);
   CHECK(a && b);
   CHECK_EQ(addr(b) - addr(a), 8);
@@ -83,7 +83,7 @@ static void calloc_cases(int c, char **v) {
   CHECK_EQ(addr(malloc(1)) - addr(d), 16);
 }
 
-static void realloc_moves(int c, char **v) {
+CASE(realloc_moves) {
   char *p = malloc(6);
   memcpy(p, "abcde", 6);
   char *q = realloc(p, 3);
@@ -103,7 +103,7 @@ static void realloc_moves(int c, char **v) {
   CHECK_EQ(addr(n) - addr(z), 8);
 }
 
-static void realloc_failure_keeps_block(int c, char **v) {
+CASE(realloc_failure) {
   char *p = malloc(10);
   memcpy(p, "123456789", 10);
   errno = 0;
@@ -113,7 +113,7 @@ static void realloc_failure_keeps_block(int c, char **v) {
   CHECK_EQ(addr(malloc(1)), addr(p) + 16);
 }
 
-static void free_does_nothing(int c, char **v) {
+CASE(free) {
   char *p = malloc(4);
   free(NULL);
   free(p);
@@ -121,23 +121,9 @@ static void free_does_nothing(int c, char **v) {
   CHECK_EQ(addr(malloc(4)), addr(p) + 8);
 }
 
-static void errno_stays(int c, char **v) {
+CASE(errno_stays) {
   errno = 0;
   CHECK(malloc(HEAP) == NULL);
   CHECK(malloc(1) != NULL);
   CHECK_EQ(errno, ENOMEM);
 }
-
-static const struct probe_case cases[] = {
-    {"block_layout", block_layout},
-    {"fills_exactly", fills_exactly},
-    {"largest_request", largest_request},
-    {"huge_requests", huge_requests},
-    {"calloc", calloc_cases},
-    {"realloc_moves", realloc_moves},
-    {"realloc_failure", realloc_failure_keeps_block},
-    {"free", free_does_nothing},
-    {"errno_stays", errno_stays},
-};
-
-PROBE_SUITE(heap, cases);

@@ -1,4 +1,6 @@
-/* The buffer formatter: each case is checked at several buffer sizes (the
+/* The buffer formatter where it differs from the host library's (which the
+   differential test compares it with on the formats they share): each case
+   is checked at several buffer sizes (the
    boundaries around its length included), with guard bytes around the
    buffer. Arguments are passed as pointer-sized words: an int argument
    reads the low half of its word on x86-64, and on i386 they are the same. */
@@ -20,49 +22,17 @@ struct format_case {
 };
 
 static const struct format_case basic[] = {
-    {"%d", 0, 0, 0, 0, "0"},
-    {"%d", -2147483647 - 1, 0, 0, 0, "-2147483648"},
-    {"%u", (intptr_t)4294967295u, 0, 0, 0, "4294967295"},
-    {"%X", 0xab, 0, 0, 0, "AB"},
-    {"%x", (intptr_t)4294967295u, 0, 0, 0, "ffffffff"},
-    {"%i|%d", -7, 123, 0, 0, "-7|123"},
-    {"%5d", 42, 0, 0, 0, "   42"},
-    {"%-5d|", 42, 0, 0, 0, "42   |"},
-    {"%05d", 42, 0, 0, 0, "00042"},
-    {"%+d", 42, 0, 0, 0, "+42"},
-    {"%+5d", 42, 0, 0, 0, "  +42"},
-    {"%+05d", 42, 0, 0, 0, "+0042"},
-    {"%-05d|", 42, 0, 0, 0, "42   |"},
-    {"%0-+-0d|", 42, 0, 0, 0, "+42|"},
-    {"%+d", -3, 0, 0, 0, "-3"},
-    {"%.3d", -7, 0, 0, 0, "-007"},
-    {"%6.3d", -7, 0, 0, 0, "  -007"},
-    {"%06.3d", -7, 0, 0, 0, "  -007"},
-    {"%-6.3d|", -7, 0, 0, 0, "-007  |"},
     {"%.0d", 0, 0, 0, 0, "0"},
     {"%.d", 0, 0, 0, 0, "0"},
     {"%5.0d", 0, 0, 0, 0, "    0"},
-    {"%*d", 6, 42, 0, 0, "    42"},
     {"%*d", -6, 42, 0, 0, "42"},
     {"%-*d|", -6, 42, 0, 0, "42|"},
-    {"%0*d", 6, -42, 0, 0, "-00042"},
-    {"%.*d", -1, 42, 0, 0, "42"},
-    {"%0*.*d", 6, -1, 42, 0, "000042"},
-    {"%+u", 42, 0, 0, 0, "42"},
-    {"%08.4x", 0xab, 0, 0, 0, "    00ab"},
-    {"%-8.4x|", 0xab, 0, 0, 0, "00ab    |"},
-    {"%+x %+X", 255, 255, 0, 0, "ff FF"},
     {"%p", 0, 0, 0, 0, "0x0"},
     {"%20p|%-20p|%020p|%.8p", 0x12, 0x12, 0x12, 0x12, "0x12|0x12|0x12|0x12"},
     {"%5c|%-5c|", 'A', 'A', 0, 0, "A|A|"},
     {"a%cb", 0, 0, 0, 0, "a\0b", 3},
     {"%c", 0x141, 0, 0, 0, "A"},
-    {"%10s|", S("abc"), 0, 0, 0, "       abc|"},
-    {"%-10s|", S("abc"), 0, 0, 0, "abc       |"},
-    {"%.2s", S("abc"), 0, 0, 0, "ab"},
-    {"%10.2s|", S("abc"), 0, 0, 0, "        ab|"},
     {"%010s", S("abc"), 0, 0, 0, "       abc"},
-    {"%.0s|", S("abc"), 0, 0, 0, "|"},
     {"%5.0s|", S("abc"), 0, 0, 0, "     |"},
     {"%*s|", -10, S("abc"), 0, 0, "abc|"},
     {"%+s", S("x"), 0, 0, 0, "x"},
@@ -87,7 +57,6 @@ static const struct format_case basic[] = {
     {"abc%l", 0, 0, 0, 0, "abc"},
     {"abc%ll", 0, 0, 0, 0, "abc"},
     {"abc%z", 0, 0, 0, 0, "abc"},
-    {"%5d|%s", 42, S("abc"), 0, 0, "   42|abc"},
     {"%p", 0xabc, 0, 0, 0, "0xabc"},
     {"", 0, 0, 0, 0, ""},
     {"%4294967302d|", 5, 0, 0, 0, "     5|"}, /* the width digits wrap modulo 2^32 */
@@ -117,7 +86,7 @@ static void check_at(const struct format_case *c, size_t size) {
   }
 }
 
-static void formats(int argc, char **argv) {
+CASE(formats) {
   for (size_t i = 0; i < sizeof basic / sizeof basic[0]; ++i) {
     const struct format_case *c = &basic[i];
     size_t len = c->text_len ? c->text_len : strlen(c->text);
@@ -126,7 +95,7 @@ static void formats(int argc, char **argv) {
   }
 }
 
-static void measuring(int argc, char **argv) {
+CASE(measuring) {
   CHECK_EQ(snprintf(NULL, 0, "%5d|%s", 42, "abc"), 9);
   CHECK_EQ(snprintf(NULL, 10, "abc"), 3); /* a null buffer receives nothing */
   char b[4] = "xyz";
@@ -142,7 +111,7 @@ static void measuring(int argc, char **argv) {
 
 /* Two fills of 2^31 - 1 bytes: the count no longer wraps, nothing is stored
    in front of the buffer, and the result saturates. */
-static void huge_count(int argc, char **argv) {
+CASE(huge_count) {
   memset(area, GUARD, sizeof area);
   char *b = (char *)area + PAD;
   int r = snprintf(b, 16, "%*d%*dXYZ", 0x7fffffff, 1, 0x7fffffff, 1);
@@ -157,7 +126,7 @@ static void huge_count(int argc, char **argv) {
 }
 
 /* With a precision only that many bytes of the string are looked at. */
-static void unterminated_string(int argc, char **argv) {
+CASE(unterminated_string) {
   static const char raw[3] = {'a', 'b', 'c'};
   char b[8];
   CHECK_EQ(snprintf(b, sizeof b, "%.3s|%.2s", raw, raw), 6);
@@ -174,7 +143,7 @@ static int call_vsprintf(char *buf, const char *format, ...) {
   return r;
 }
 
-static void sprintf_bound(int argc, char **argv) {
+CASE(sprintf_bound) {
   CHECK_EQ(sprintf(big, "%d-%s", -12, "ab"), 6);
   CHECK(strcmp(big, "-12-ab") == 0);
   memset(big, 'q', sizeof big);
@@ -188,28 +157,3 @@ static void sprintf_bound(int argc, char **argv) {
   CHECK_EQ(big[65535], 0);
   CHECK_EQ(big[65536], 'q');
 }
-
-static void render_digits(int argc, char **argv) {
-  /* Through the formatter: every value lands in the local digit buffer. */
-  char b[16];
-  static const unsigned values[] = {0, 9, 10, 15, 16, 255, 4294967295u};
-  static const char *const decimal[] = {"0", "9", "10", "15", "16", "255", "4294967295"};
-  static const char *const hex[] = {"0", "9", "a", "f", "10", "ff", "ffffffff"};
-  for (int i = 0; i < 7; ++i) {
-    snprintf(b, sizeof b, "%u", values[i]);
-    CHECK(strcmp(b, decimal[i]) == 0);
-    snprintf(b, sizeof b, "%x", values[i]);
-    CHECK(strcmp(b, hex[i]) == 0);
-  }
-}
-
-static const struct probe_case cases[] = {
-    {"formats", formats},
-    {"measuring", measuring},
-    {"huge_count", huge_count},
-    {"unterminated_string", unterminated_string},
-    {"sprintf_bound", sprintf_bound},
-    {"render_digits", render_digits},
-};
-
-PROBE_SUITE(snprintf, cases);

@@ -1,79 +1,132 @@
-/* The string and memory primitives: results, guards and the first page.
-   A pointer in the first page must never be read; reading it would fault
-   (or, in the host build, be caught by the address sanitizer). */
+/* The string and memory functions where they go beyond the host library's
+   (which the strings fuzzer compares them with): null pointers, the first
+   page, plain differences, exact blocks and guard bytes. A pointer in the
+   first page must never be read; reading it would fault (or, in the host
+   build, be caught by the address sanitizer). */
 #include "check.h"
-#include <stdio.h>
+#include <errno.h>
+#include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
-#define P(v) ((const char *)(unsigned long)(v))
+#define P(v) ((char *)(uintptr_t)(v))
+#define GUARD 0xa5
 
-static void lengths(int c, char **v) {
-  CHECK_EQ(strlen(NULL), 0);
-  CHECK_EQ(strlen(P(1)), 0);
-  CHECK_EQ(strlen(P(4095)), 0);
-  CHECK_EQ(strlen(""), 0);
-  CHECK_EQ(strlen("abc"), 3);
-  CHECK_EQ(strnlen("abc", 2), 2);
-  CHECK_EQ(strnlen("abc", 3), 3);
-  CHECK_EQ(strnlen("abc", 10), 3);
-  CHECK_EQ(strnlen(P(4095), 10), 0);
-  CHECK_EQ(strnlen(P(4096), 0), 0); /* max 0 reads nothing, not even a mapped-looking pointer */
-  char unterminated[3] = {'x', 'y', 'z'};
-  CHECK_EQ(strnlen(unterminated, 3), 3);
+static unsigned char area[8 + 48 + 8];
+
+/* A destination between guard bytes, starting with `initial` (or nothing). */
+static char *dest(const char *initial) {
+  memset(area, GUARD, sizeof area);
+  if (initial) memcpy(area + 8, initial, strlen(initial) + 1);
+  return (char *)area + 8;
 }
 
-static void comparisons(int c, char **v) {
-  CHECK_EQ(strcmp(NULL, NULL), 0);
-  CHECK_EQ(strcmp(P(5), P(5)), 0);
+/* The destination holds exactly these n bytes and the rest are guards. */
+static int holds(const char *expect, size_t n) {
+  for (size_t i = 0; i < sizeof area; ++i)
+    if (area[i] != (i >= 8 && i - 8 < n ? (unsigned char)expect[i - 8] : GUARD)) return 0;
+  return 1;
+}
+
+static uint32_t size_word(const char *p) {
+  uint32_t w;
+  memcpy(&w, p - 4, 4);
+  return w;
+}
+
+CASE(lengths_and_comparisons) {
+  char xyz[3] = {'x', 'y', 'z'}, qr[2] = {'q', 'r'}, qr2[2] = {'Q', 'R'};
+  CHECK_EQ(strlen(NULL) + strlen(P(1)) + strlen(P(4095)), 0);
+  CHECK_EQ(strnlen(P(4095), 10) + strnlen(P(4096), 0), 0);
+  CHECK_EQ(strnlen(xyz, 3), 3); /* nothing past max is read */
+  CHECK_EQ(strcmp(NULL, NULL) + strcmp(P(5), P(5)), 0);
   CHECK_EQ(strcmp(NULL, "x"), -1);
   CHECK_EQ(strcmp("x", NULL), 1);
-  CHECK_EQ(strcmp(NULL, P(5)), -1);
-  CHECK_EQ(strcmp(P(5), P(6)), -1);
-  CHECK_EQ(strcmp(P(6), P(5)), -1);
-  CHECK_EQ(strcmp("abc", "abd"), -1);
+  CHECK_EQ(strcmp(NULL, P(5)) + strcmp(P(5), P(6)) + strcmp(P(6), P(5)), -3);
   CHECK_EQ(strcmp("ab", "abc"), -99);
-  CHECK_EQ(strcmp("", "x"), -120);
-  CHECK_EQ(strcmp("abc", "abc"), 0);
   CHECK_EQ(strcmp("\xff", "a"), 158);
-  CHECK_EQ(strncmp(NULL, "x", 0), 0);
+  CHECK_EQ(strncmp(NULL, "x", 0) + strncmp(P(9), P(9), 4), 0);
   CHECK_EQ(strncmp(NULL, "x", 1), -1);
   CHECK_EQ(strncmp("x", P(7), 1), 1);
-  CHECK_EQ(strncmp(P(9), P(9), 4), 0);
-  CHECK_EQ(strncmp("abc", "abd", 2), 0);
-  CHECK_EQ(strncmp("abc", "abd", 3), -1);
-  CHECK_EQ(strncmp("ab", "ab", 10), 0);
   CHECK_EQ(strncmp("ab", "abc", 3), -99);
-  char a[2] = {'q', 'r'}, b[2] = {'q', 'r'};
-  CHECK_EQ(strncmp(a, b, 2), 0); /* no byte past n is read */
+  CHECK_EQ(strncmp(qr, qr, 2), 0);
+  CHECK_EQ(strcasecmp("[", "a"), -6);
+  CHECK_EQ(strcasecmp("abc", "AB"), 99);
+  CHECK_EQ(strcasecmp("\xc4", "\xe4"), -32); /* ASCII letters only */
+  CHECK_EQ(strcasecmp("Z@", "z`"), -32);
+  CHECK_EQ(strcasecmp(NULL, NULL) + strncasecmp(NULL, NULL, 3) + strncasecmp(P(7), P(7), 3), 0);
+  CHECK_EQ(strcasecmp(NULL, "x") + strncasecmp(NULL, "x", 3), -2);
+  CHECK_EQ(strcasecmp("x", NULL) + strncasecmp("x", NULL, 3), 2);
+  CHECK_EQ(strncasecmp("HeLLo", "hellx", 5), -9);
+  CHECK_EQ(strncasecmp(qr, qr2, 2), 0);
 }
 
-static void memory(int c, char **v) {
+CASE(memory) {
   unsigned char x = 0x80, y = 0x01;
   CHECK_EQ(memcmp(&x, &y, 1), 127);
   CHECK_EQ(memcmp(&y, &x, 1), -127);
   CHECK_EQ(memcmp(NULL, NULL, 0), 0);
   CHECK_EQ(memcmp("a\0b", "a\0c", 3), -1);
-  CHECK(memcpy(NULL, NULL, 0) == NULL);
-  CHECK(memset(NULL, 1, (0)) == NULL);
-  CHECK(memmove(NULL, NULL, 0) == NULL);
+  CHECK(!memcpy(NULL, NULL, 0) && !memset(NULL, 1, 0) && !memmove(NULL, NULL, 0));
   char m[8] = "abcdef";
-  CHECK(memmove(m + 2, m, 4) == m + 2);
-  CHECK(memcmp(m, "ababcd", 6) == 0);
-  memcpy(m, "abcdef", 7);
-  memmove(m, m + 2, 4);
-  CHECK(memcmp(m, "cdefef", 6) == 0);
-  char f[6] = "zzzzz";
-  CHECK(memset(f + 1, 0x141, 3) == f + 1);
-  CHECK(memcmp(f, "zAAAz", 6) == 0);
-  char d[5] = "....";
-  CHECK(memcpy(d + 1, "xy", 2) == d + 1);
-  CHECK(memcmp(d, ".xy.", 5) == 0);
+  CHECK(memmove(m + 2, m, 4) == m + 2 && memcmp(m, "ababcd", 6) == 0);
+  CHECK(memmove(m, m + 2, 4) == m && memcmp(m, "abcdcd", 6) == 0);
+  char *d = dest("zzzzz");
+  CHECK(memset(d + 1, 0x141, 3) == d + 1 && holds("zAAAz", 6));
 }
 
-static const struct probe_case cases[] = {
-    {"lengths", lengths},
-    {"comparisons", comparisons},
-    {"memory", memory},
-};
+CASE(copying_and_appending) {
+  static const char abc40[40] = "abc";
+  char xy[2] = {'x', 'y'};
+  char *d = dest(NULL);
+  CHECK(strncpy(d, "abc", 40) == d && holds(abc40, 40));
+  CHECK(strncpy(dest(NULL), NULL, 5) == d && holds("\0\0\0\0\0", 5));
+  CHECK(strncpy(dest(NULL), "abc", 0) == d && holds("", 0));
+  CHECK(strcpy(dest(NULL), NULL) == d && holds("", 1));
+  CHECK(!strncpy(NULL, "abc", 3) && !strcpy(NULL, "x") && !strcat(NULL, "x") &&
+        !strncat(NULL, "x", 1));
+  CHECK(strcat(dest("ab"), NULL) == d && holds("ab", 3));
+  CHECK(strncat(dest("ab"), NULL, 4) == d && holds("ab", 3));
+  CHECK(strcat(P(0x10), "x") == P(0x10) && strncat(P(0xfff), "x", 1) == P(0xfff));
+  CHECK(strncat(dest("a"), xy, 2) == d && holds("axy", 4)); /* the source need not end */
+}
 
-PROBE_SUITE(strings, cases);
+CASE(searching) {
+  const char *s = "abcabc";
+  CHECK(strchr(s, 0x162) == s + 1 && strrchr(s, 0x162) == s + 4);
+  CHECK(strchr(s, 0x100) == s + 6 && strrchr(s, 0x100) == s + 6);
+  CHECK(!strchr(NULL, 'a') && !strrchr(NULL, 'a'));
+  CHECK(!strstr(NULL, "") && !strstr(s, NULL) && strstr("", "") != NULL);
+}
+
+CASE(duplication) {
+  char xyz[3] = {'x', 'y', 'z'};
+  char *a = strdup("hello"), *e = strdup("");
+  CHECK(strcmp(a, "hello") == 0 && size_word(a) == 6 && e - a == 16);
+  CHECK(e[0] == 0 && size_word(e) == 1);
+  char *f = strdup(P(0x800)), *h = strndup("hello", 3), *full = strndup("hello", 10);
+  CHECK(f[0] == 0 && size_word(f) == 1);
+  CHECK(strcmp(h, "hel") == 0 && size_word(h) == 4);
+  CHECK(strcmp(full, "hello") == 0 && size_word(full) == 6);
+  CHECK(size_word(strndup("hello", 0)) == 1 && strndup(P(0x800), 5)[0] == 0);
+  CHECK(!strdup(NULL) && !strndup(NULL, 4));
+  CHECK(strcmp(strndup(xyz, 3), "xyz") == 0);
+  CHECK(malloc((1u << 20) - 12 - 80) != NULL); /* leaves exactly one 8-byte block */
+  CHECK(strcmp(strdup("abc"), "abc") == 0);
+  errno = 0;
+  CHECK(!strdup("x") && errno == ENOMEM);
+  errno = 0;
+  CHECK(!strndup("x", 0) && errno == ENOMEM && !strndup(P(0x800), 3));
+}
+
+CASE(tokens) {
+  CHECK(strtok(NULL, " ") == NULL); /* before any string */
+  char s[] = "abc def", first[] = "a-b c-d", second[] = "x,y";
+  CHECK(strtok(s, NULL) == s && strcmp(s, "abc def") == 0 && !strtok(NULL, NULL));
+  CHECK(strtok(s, "") == s && !strtok(NULL, ""));
+  CHECK(strcmp(strtok(first, "-"), "a") == 0);
+  CHECK(strcmp(strtok(NULL, " "), "b") == 0);   /* a new delimiter for the next token */
+  CHECK(strcmp(strtok(second, ","), "x") == 0); /* a new string abandons the first */
+  CHECK(strcmp(strtok(NULL, ","), "y") == 0 && !strtok(NULL, ","));
+  CHECK(strcmp(first, "a") == 0 && strcmp(first + 2, "b") == 0 && strcmp(first + 4, "c-d") == 0);
+}

@@ -14,7 +14,7 @@ namespace {
 struct fault_case {
   const char *name;
   const char *kind;
-  enum { none, fixed, reported } address;
+  enum { none, fixed, reported, guard } address; // guard: the page below a 64 KiB stack
   uint32_t value = 0;
 };
 
@@ -34,7 +34,9 @@ const fault_case fault_cases[] = {
     // The emulator aborts on this one; the tool reports it and lives on.
     {"far_jump_register", "code the emulator cannot translate", fault_case::none},
     {"divide_by_zero", "divide error", fault_case::none},
-    {"stack_overflow", "write to unmapped memory", fault_case::none},
+    {"stack_overflow", "write to unmapped memory", fault_case::guard},
+    // Pointer value 4096 is not in the first page, so strlen reads it.
+    {"strlen_4096", "read from unmapped memory", fault_case::fixed, 4096},
 };
 
 class Fault : public testing::TestWithParam<fault_case> {};
@@ -51,6 +53,8 @@ TEST_P(Fault, IsReported) {
   if (c.address == fault_case::fixed) EXPECT_EQ(r.fault.address, c.value);
   if (c.address == fault_case::reported)
     EXPECT_EQ(int32_t(r.fault.address), test::reports(r).at(0));
+  if (c.address == fault_case::guard)
+    EXPECT_EQ(r.fault.address >> 12, (0xc0000000u - 0x11000) >> 12);
   if (c.address != fault_case::none) EXPECT_TRUE(r.fault.has_address);
 }
 
@@ -68,21 +72,21 @@ TEST(KivosRun, FaultNamesTheFaultingInstruction) {
   EXPECT_EQ(elf.substr(at, 7), std::string("\xc6\x05\xff\x0f\x00\x00\x01", 7));
 }
 
-TEST(KivosRun, StackOverflowHitsTheGuardBelowTheStack) {
-  kivos::run_options o = test::options("faults", {"stack_overflow"});
-  o.stack_size = 64 * 1024;
-  kivos::run_result r = kivos::run(o);
-  EXPECT_LT(r.fault.address, 0xc0000000u - 64 * 1024);
-  EXPECT_GE(r.fault.address, 0xc0000000u - 64 * 1024 - 4096);
-}
-
-TEST(KivosRun, TimeLimit) {
+TEST(KivosRun, Limits) {
   kivos::run_options o = test::options("faults", {"endless"});
   o.timeout_seconds = 0.3;
   kivos::run_result r = kivos::run(o);
   EXPECT_EQ(r.end, kivos::run_end::timeout);
   EXPECT_NE(r.message.find("time limit"), std::string::npos);
   EXPECT_EQ(kivos::exit_code(r), kivos::exit_timeout);
+  o = test::options("faults", {"endless"});
+  o.max_instructions = 100000;
+  r = kivos::run(o);
+  EXPECT_EQ(r.end, kivos::run_end::instruction_limit);
+  EXPECT_EQ(kivos::exit_code(r), kivos::exit_timeout);
+  o = test::options("hdtab"); // a program that ends within the limit is not affected
+  o.max_instructions = 1000000;
+  EXPECT_EQ(kivos::run(o).end, kivos::run_end::exited);
 }
 
 // A program asleep when its time runs out ends then, not when it wakes.
@@ -95,18 +99,6 @@ TEST(KivosRun, TimeLimitCutsASleep) {
   EXPECT_EQ(r.end, kivos::run_end::timeout);
   EXPECT_NE(r.message.find("time limit of 0.3 s"), std::string::npos) << r.message;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-}
-
-TEST(KivosRun, InstructionLimit) {
-  kivos::run_options o = test::options("faults", {"endless"});
-  o.max_instructions = 100000;
-  kivos::run_result r = kivos::run(o);
-  EXPECT_EQ(r.end, kivos::run_end::instruction_limit);
-  EXPECT_EQ(kivos::exit_code(r), kivos::exit_timeout);
-  // A program that ends within the limit is not affected.
-  o = test::options("hdtab");
-  o.max_instructions = 1000000;
-  EXPECT_EQ(kivos::run(o).end, kivos::run_end::exited);
 }
 
 // Files that are not kivos executables, each made from the real one.
@@ -176,14 +168,6 @@ TEST_P(BadFile, IsRefusedWithAReason) {
 
 INSTANTIATE_TEST_SUITE_P(KivosRun, BadFile, testing::ValuesIn(bad_files),
                          [](const auto &info) { return std::string(info.param.name); });
-
-TEST(KivosRun, MissingProgram) {
-  kivos::run_options o = test::options("hdtab");
-  o.program = "/nonexistent/prog";
-  kivos::run_result r = kivos::run(o);
-  EXPECT_EQ(r.end, kivos::run_end::load_error);
-  EXPECT_NE(r.message.find("No such file"), std::string::npos);
-}
 
 // A root folder with a file inside, a secret beside it and links that try
 // to reach it.
@@ -349,9 +333,6 @@ TEST(KivosRunCommand, RunsHdtab) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "Detected logical drives: 3\nDrive 0: Present (current)\nDrive 1: Not present\n"
                    "Drive 2: query error\n");
-  EXPECT_EQ(sh(test::program("hdtab")).out,
-            "Detected logical drives: 4\nDrive 0: Present\nDrive 1: Present (current)\n"
-            "Drive 2: Not present\nDrive 3: Present\n");
   EXPECT_EQ(sh("--drives fail " + test::program("hdtab")).status, 1);
   EXPECT_EQ(sh(test::program("hdtab") + " -h").out, "Usage: hdtab\n");
 }
@@ -365,9 +346,9 @@ TEST(KivosRunCommand, HelpAndErrors) {
   EXPECT_EQ(bad.status, kivos::exit_tool_error);
   EXPECT_NE(bad.out.find("--drives wants"), std::string::npos);
   EXPECT_EQ(sh("--bogus x").status, kivos::exit_tool_error);
-  command_result notelf = sh("/etc/hostname");
-  EXPECT_EQ(notelf.status, kivos::exit_tool_error);
-  EXPECT_NE(notelf.out.find("not an ELF file"), std::string::npos);
+  command_result missing = sh("/nonexistent/prog");
+  EXPECT_EQ(missing.status, kivos::exit_tool_error);
+  EXPECT_NE(missing.out.find("No such file"), std::string::npos);
 }
 
 TEST(KivosRunCommand, FaultAndTimeoutStatus) {

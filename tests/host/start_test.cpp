@@ -25,10 +25,4 @@ TEST(Start, AlignsTheStackForEveryStartingOffset) {
   }
 }
 
-TEST(Start, ArgumentCountReachesMain) {
-  kivos::run_result r = kivos::run(test::options("start", {"one", "two words", ""}));
-  EXPECT_EQ(r.traps.front().ecx, 4u);
-  EXPECT_EQ(r.console, "[start][one][two words][]");
-}
-
 } // namespace

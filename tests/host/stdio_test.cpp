@@ -107,7 +107,6 @@ const output_case output_cases[] = {
     {"fwrite_overflow", {"fwrite", "stdout", "0x10000", "0x10000"}, {}, 0},
     {"fwrite_zero", {"fwrite", "stdout", "0", "3"}, {}, 0},
     {"fwrite_stderr", {"fwrite", "stderr", "1", "1"}, {"A"}, 1},
-    {"fflush", {"fflush"}, {}, 0},
 };
 
 class Output : public testing::TestWithParam<output_case> {};

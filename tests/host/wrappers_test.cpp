@@ -141,11 +141,4 @@ TEST(Wrappers, ExitPassesItsStatus) {
   EXPECT_EQ(r.traps.back().ebx, 42u);
 }
 
-// Every trap leaves from the same instruction: the runtime's one trap primitive.
-TEST(Wrappers, OneTrapInstruction) {
-  kivos::run_result r = kivos::run(test::options("wrappers", {"fd_set_inherit"}));
-  ASSERT_GE(r.traps.size(), 3u);
-  for (const auto &t : r.traps) EXPECT_EQ(t.eip, r.traps[0].eip);
-}
-
 } // namespace

@@ -4,7 +4,7 @@
 #include "probe.h"
 #include <stdlib.h>
 
-static void fread_short(int c, char **v) {
+CASE(fread_short) {
   FILE *f = fopen("ten", "r");
   CHECK(f != NULL && f->kind == 1 && f->fd == 3);
   char buf[12] = {0};
@@ -19,7 +19,7 @@ static void fread_short(int c, char **v) {
   CHECK_EQ(fclose(f), 0);
 }
 
-static void fgetc_bytes(int c, char **v) {
+CASE(fgetc_bytes) {
   FILE *f = fopen("ff", "rb");
   CHECK_EQ(fgetc(f), 'a');
   CHECK_EQ(fgetc(f), 255);
@@ -32,7 +32,7 @@ static void fgetc_bytes(int c, char **v) {
   fclose(f);
 }
 
-static void positioning(int c, char **v) {
+CASE(positioning) {
   FILE *f = fopen("ten", "r");
   for (int i = 0; i < 5; ++i) fgetc(f);
   CHECK_EQ(ftell(f), 5);
@@ -59,7 +59,7 @@ static void positioning(int c, char **v) {
   CHECK_EQ(stdin->eof, 0);
 }
 
-static void open_modes(int c, char **v) {
+CASE(open_modes) {
   CHECK(fopen("missing", "r") == NULL);
   CHECK(fopen("ten", "a") == NULL);
   CHECK(fopen("ten", "x") == NULL);
@@ -70,7 +70,7 @@ static void open_modes(int c, char **v) {
   fclose(f);
 }
 
-static void write_file(int c, char **v) {
+CASE(write_file) {
   FILE *f = fopen("out", "w");
   CHECK(f != NULL && f->kind == 3 && strcmp(f->path, "out") == 0);
   CHECK_EQ(fputs("hello", f), 5);
@@ -81,7 +81,7 @@ static void write_file(int c, char **v) {
   CHECK_EQ(fclose(g), 0);
 }
 
-static void write_fails(int c, char **v) {
+CASE(write_fails) {
   FILE *f = fopen("nowhere/out", "w");
   CHECK(f != NULL);
   fputs("lost", f);
@@ -90,7 +90,7 @@ static void write_fails(int c, char **v) {
 
 /* A stream assigned to stdout is still closed by its kind: the file is
    written and the result is the write's. */
-static void redirected_stdout(int c, char **v) {
+CASE(redirected_stdout) {
   FILE *saved = stdout;
   stdout = fopen("log", "w");
   puts("hi");
@@ -105,7 +105,7 @@ static void redirected_stdout(int c, char **v) {
   stdin = saved_in;
 }
 
-static void low_descriptor(int c, char **v) {
+CASE(low_descriptor) {
   FILE *f = calloc(1, sizeof(FILE));
   f->kind = 1;
   f->fd = 2;
@@ -116,7 +116,7 @@ static void low_descriptor(int c, char **v) {
   CHECK_EQ(fclose(g), 0);
 }
 
-static void standard_input(int c, char **v) {
+CASE(standard_input) {
   CHECK_EQ(getchar(), 'a');
   CHECK_EQ(fgetc(stdin), 'b');
   CHECK_EQ(stdin->pos, 2);
@@ -128,29 +128,13 @@ static void standard_input(int c, char **v) {
   stdin = saved;
 }
 
-static void fread_result(int c, char **v) {
+CASE(fread_result) {
   FILE *f = fopen("ten", "r");
   char buf[12];
   report((unsigned)fread(buf, 4, 3, f), (unsigned)f->pos);
 }
 
-static void close_result(int c, char **v) {
+CASE(close_result) {
   FILE *f = fopen("ten", "r");
   report((unsigned)fclose(f), 0);
 }
-
-static const struct probe_case cases[] = {
-    {"fread_short", fread_short},
-    {"fgetc_bytes", fgetc_bytes},
-    {"positioning", positioning},
-    {"open_modes", open_modes},
-    {"write_file", write_file},
-    {"write_fails", write_fails},
-    {"redirected_stdout", redirected_stdout},
-    {"low_descriptor", low_descriptor},
-    {"standard_input", standard_input},
-    {"fread_result", fread_result},
-    {"close_result", close_result},
-};
-
-PROBE_MAIN(cases)

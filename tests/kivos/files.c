@@ -6,8 +6,8 @@
 
 /* Opens argv[1] for reading and reports the descriptor, then reads up to 64
    bytes from it and prints them. */
-static void cat(int c, char **v) {
-  int fd = open(v[1], O_RDONLY);
+CASE(cat) {
+  int fd = open(argv[1], O_RDONLY);
   report((unsigned)fd, 0);
   if (fd < 0) return;
   char buf[64];
@@ -18,11 +18,11 @@ static void cat(int c, char **v) {
 }
 
 /* writefile(argv[1], argv[2]) and reports the result. */
-static void put(int c, char **v) {
-  report((unsigned)writefile(v[1], v[2], strlen(v[2])), 0);
+CASE(put) {
+  report((unsigned)writefile(argv[1], argv[2], strlen(argv[2])), 0);
 }
 
-static void dirs(int c, char **v) {
+CASE(dirs) {
   char cwd[64];
   report((unsigned)mkdir("made"), 0);
   report((unsigned)chdir("made"), 0);
@@ -40,14 +40,14 @@ static void dirs(int c, char **v) {
 
 /* Pointers that do not lie in the program's memory, handed to the kernel
    directly. */
-static void bad_pointers(int c, char **v) {
+CASE(bad_pointers) {
   report((unsigned)kivos_trap(KIVOS_SYS_WRITE, 1, 0x1000, 4), 0);
   report((unsigned)kivos_trap(KIVOS_SYS_WRITE, 1, 0xfffffffe, 4), 0);
   report((unsigned)kivos_trap(KIVOS_SYS_OPEN, 0x10, 0, 0), 0);
   int fd = open("data", O_RDONLY);
   /* Reading into code must fail: the program may not write there. */
   report(
-      (unsigned)kivos_trap(KIVOS_SYS_READ, (unsigned)fd, (unsigned)(unsigned long)&bad_pointers, 4),
+      (unsigned)kivos_trap(KIVOS_SYS_READ, (unsigned)fd, (unsigned)(unsigned long)&probe_main, 4),
       0);
   report((unsigned)kivos_trap(KIVOS_SYS_READ, (unsigned)fd, 0xbffffffe, 100), 0);
   report((unsigned)kivos_trap(KIVOS_SYS_WRITEFILE, (unsigned)(unsigned long)"x", 0x2000, 1), 0);
@@ -55,14 +55,7 @@ static void bad_pointers(int c, char **v) {
   puts("still running");
 }
 
-static void unserved(int c, char **v) {
+CASE(unserved) {
   report((unsigned)kivos_trap(KIVOS_SYS_SPAWN, 0, 0, 0), 0);
   report((unsigned)kivos_trap(999, 1, 2, 3), 0);
 }
-
-static const struct probe_case cases[] = {
-    {"cat", cat},           {"put", put}, {"dirs", dirs}, {"bad_pointers", bad_pointers},
-    {"unserved", unserved},
-};
-
-PROBE_MAIN(cases)

@@ -20,14 +20,9 @@ static inline void report(unsigned a, unsigned b) {
   kivos_trap(PROBE_REPORT_TRAP, a, b, 0);
 }
 
-/* Runs the case named by argv[1]; "--list" prints the names. The exit
-   status is the number of failed checks, 99 for an unknown case. */
-int probe_main(int argc, char **argv, const struct probe_case *cases, int count);
-
-#define PROBE_MAIN(cases)                                                                          \
-  int main(int argc, char **argv) {                                                                \
-    return probe_main(argc, argv, cases, (int)(sizeof(cases) / sizeof(cases[0])));                 \
-  }
+/* Runs the case of `suite` named by argv[1]. The exit status is the number
+   of failed checks, 99 for an unknown case. */
+int probe_main(int argc, char **argv, const struct probe_suite *suite);
 
 #ifdef __cplusplus
 }

@@ -3,7 +3,7 @@
      stdio printf FORMAT ARG...          vfprintf on stdout
      stdio fprintf STREAM FORMAT ARG...  STREAM: stdout, stderr, stdin, null
      stdio fputc STREAM N | putchar N | fputs STREAM TEXT | puts TEXT
-     stdio fwrite STREAM SIZE COUNT | fflush
+     stdio fwrite STREAM SIZE COUNT
    An ARG is i:N or u:N (one word), L:N (two words, low first), s:TEXT,
    or n (a null pointer). TEXT or FORMAT "(null)" stands for a null pointer.
    The result of the call is reported through the report trap. */
@@ -74,8 +74,6 @@ int main(int argc, char **argv) {
     r = puts(text(argv[2]));
   else if (strcmp(cmd, "fwrite") == 0 && argc == 5)
     r = (int)fwrite(block, (size_t)parse(argv[3]), (size_t)parse(argv[4]), stream(argv[2]));
-  else if (strcmp(cmd, "fflush") == 0)
-    r = fflush(NULL) + fflush(stdout);
   else
     return 99;
   report((unsigned)r, 0);

@@ -2,7 +2,8 @@
 # Sets up, builds and runs the project on a Debian 12 machine.
 #   ./dev.sh run [KIVOS-RUN OPTIONS]  build, then run hdtab on the default drives
 #   ./dev.sh test                     build, then run every test
-#   ./dev.sh build                    build only
+#   ./dev.sh build                    build everything, run nothing
+#   ./dev.sh stats                    lines of tests against lines of product
 # Missing packages are installed with apt-get (which needs root).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -24,24 +25,28 @@ install_missing() {
   fi
 }
 
+# build [TARGET...]: configures and builds the targets, or everything.
 build() {
   install_missing
   cmake --preset default >/dev/null
-  cmake --build --preset default
+  cmake --build --preset default ${1:+--target "$@"}
 }
 
 case "${1:-}" in
 run)
   shift
-  build >&2
+  build hdtab kivos-run >&2
   exec build/bin/kivos-run "$@" build/kivos/hdtab
   ;;
 test)
   build
-  ctest --preset default
+  ctest --preset default -j "$(nproc)"
   ;;
 build)
   build
+  ;;
+stats)
+  exec tools/scripts/line_stats.sh
   ;;
 *)
   sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'

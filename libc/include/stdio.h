@@ -64,6 +64,9 @@ void rewind(FILE *stream);
 int feof(FILE *stream);
 int ferror(FILE *stream);
 FILE *open_memstream(char **ptr, size_t *sizeloc);
+int vsscanf(const char *str, const char *fmt, va_list ap);
+int sscanf(const char *str, const char *fmt, ...);
+int fscanf(FILE *f, const char *fmt, ...);
 
 #ifdef __cplusplus
 }

@@ -19,6 +19,7 @@ struct stream_run {
     kivos::run_options o = test::options("file_streams", {name});
     o.root = dir.path;
     o.override_result = std::move(kernel);
+    o.input = "ab";
     result = kivos::run(o);
   }
   std::map<uint32_t, int> counts() const {
@@ -69,6 +70,16 @@ TEST(FileStreams, KernelResults) {
   EXPECT_EQ(test::reports(overlong.result), std::vector<int32_t>{3});
   EXPECT_EQ(overlong.result.traps[overlong.result.traps.size() - 2].ecx, 1000u);
   EXPECT_EQ(stream_run("write_file", test::answer(writefile, 12345)).result.exit_status, 0);
+}
+
+// fscanf takes its input a byte at a time: every read asks for one byte.
+TEST(FileStreams, FscanfReadsByteByByte) {
+  stream_run run("fscanf_tokens");
+  ASSERT_EQ(run.result.exit_status, 0) << run.result.console;
+  int reads = 0;
+  for (const auto &t : run.result.traps)
+    if (t.number == read && ++reads) EXPECT_EQ(t.edx, 1u);
+  EXPECT_GT(reads, 300);
 }
 
 // The example from the README, as a user runs it.

@@ -138,3 +138,37 @@ CASE(close_result) {
   FILE *f = fopen("ten", "r");
   report((unsigned)fclose(f), 0);
 }
+
+static FILE *file_holding(const char *name, const char *text) {
+  FILE *w = fopen(name, "w");
+  fputs(text, w);
+  fclose(w);
+  return fopen(name, "r");
+}
+
+/* One token per call, read a byte at a time: pos counts exactly what was
+   taken, the white space that ended the token included. */
+CASE(fscanf_tokens) {
+  int a = 0, b = 0;
+  FILE *f = file_holding("nums", "  12 34\n");
+  CHECK(fscanf(f, "%d %d", &a, &b) == 1 && a == 12 && f->pos == 5 && !feof(f));
+  CHECK(fscanf(f, "%d", &b) == 1 && b == 34 && f->pos == 8 && !feof(f));
+  CHECK(fscanf(f, "%d", &b) == -1 && feof(f) && f->pos == 8);
+  FILE *g = file_holding("pair", "1,2");
+  CHECK(fscanf(g, "%d,%d", &a, &b) == 2 && a == 1 && b == 2 && feof(g));
+  FILE *h = file_holding("blank", " \t\r\n");
+  CHECK(fscanf(h, "%d", &a) == -1 && feof(h) && h->pos == 4);
+  char big[301], word[256];
+  memset(big, 'w', 300);
+  strcpy(big + 298, " x");
+  FILE *l = file_holding("long", big);
+  CHECK(fscanf(l, "%s", word) == 1 && strlen(word) == 255 && l->pos == 299);
+  CHECK(fscanf(l, "%s", word) == 1 && strcmp(word, "x") == 0);
+  CHECK(fscanf(NULL, "%d", &a) == -1 && fscanf(f, NULL) == -1);
+  char *p;
+  size_t n;
+  FILE *m = open_memstream(&p, &n);
+  CHECK(fscanf(m, "%d", &a) == -1 && fscanf(fopen("out", "w"), "%d", &a) == -1);
+  CHECK(fscanf(stdin, "%s", word) == 1 && strcmp(word, "ab") == 0 && feof(stdin) &&
+        stdin->pos == 2);
+}

@@ -1,0 +1,116 @@
+/* The scan engine, one row per case: the text, the format, the result and
+   what each destination holds afterwards. Every conversion gets a slot of
+   its own, filled with 0x55 bytes before the call. */
+#include "check.h"
+#include <stdio.h>
+#include <string.h>
+
+union slot {
+  int i;
+  unsigned u;
+  char c;
+  char s[24];
+};
+
+/* What a slot must hold: "d-7" an int, "u7" an unsigned, "cx" one byte,
+   "sabc" a string, "-" nothing stored. */
+static int holds(const union slot *s, const char *want) {
+  char text[24];
+  union slot untouched;
+  memset(&untouched, 0x55, sizeof untouched);
+  switch (want[0]) {
+  case 'd':
+    snprintf(text, sizeof text, "%d", s->i);
+    return strcmp(text, want + 1) == 0;
+  case 'u':
+    snprintf(text, sizeof text, "%u", s->u);
+    return strcmp(text, want + 1) == 0;
+  case 'c':
+    return s->c == want[1] && memcmp(s->s + 1, untouched.s + 1, sizeof s->s - 1) == 0;
+  case 's':
+    return strcmp(s->s, want + 1) == 0;
+  default:
+    return memcmp(s, &untouched, sizeof *s) == 0;
+  }
+}
+
+static const struct {
+  const char *text, *format;
+  int result;
+  const char *slots[3];
+} rows[] = {
+    /* signed integers */
+    {"12 -7", "%d %d", 2, {"d12", "d-7"}},
+    {" 42", "%d", 1, {"d42"}},
+    {"\n42", "%d", 0, {"-"}},
+    {"\n42", " %d", 1, {"d42"}},
+    {"\t+5x", "%d%c", 2, {"d5", "cx"}},
+    {"- 5", "%d", 0, {"-"}},
+    {"-", "%d", 0, {"-"}},
+    {"4294967295", "%d", 1, {"d-1"}},
+    {"4294967296", "%d", 1, {"d0"}},
+    {"12345", "%2d", 1, {"d12345"}},
+    {"0x1f", "%i", 1, {"d31"}},
+    {"017", "%i", 1, {"d15"}},
+    {"09", "%i%d", 2, {"d0", "d9"}},
+    {"0x", "%i", 0, {"-"}},
+    {"-0X10", "%i", 1, {"d-16"}},
+    {"0x1f", "%x%c", 2, {"d0", "cx"}},
+    {"ff", "%x", 1, {"d255"}},
+    {"-ff", "%X", 1, {"d-255"}},
+    {"FFFFFFFF1", "%x", 1, {"d-15"}},
+    /* unsigned */
+    {"-5", "%u", 0, {"-"}},
+    {"+5", "%u", 0, {"-"}},
+    {"4294967295", "%u", 1, {"u4294967295"}},
+    {"  7a", "%u%c", 2, {"u7", "ca"}},
+    /* bytes and words */
+    {" x", "%c", 1, {"c "}},
+    {"ab", "a%c", 1, {"cb"}},
+    {"ab", "ax", 0, {"-"}},
+    {"", "%c", 0, {"-"}},
+    {"abc def", "%s %s", 2, {"sabc", "sdef"}},
+    {"a\nb", "%s%s", 2, {"sa", "s"}},
+    {"a\nb", "%s %s", 2, {"sa", "sb"}},
+    {" \t", "%s", 0, {"-"}},
+    {"verylongword", "%7s%s", 2, {"sverylon", "sgword"}},
+    {"abc", "%0s", 1, {"sabc"}},
+    {"abcdef", "%*3s%s", 1, {"sdef"}},
+    {"abc def", "%*s %s", 1, {"sdef"}},
+    /* suppression, literals and the end of the scan */
+    {"7 8", "%*d %d", 1, {"d8"}},
+    {"5", "%5*d", 0, {"-"}},
+    {"100%", "%d%%", 1, {"d100"}},
+    {"100 %", "%d%%", 1, {"d100"}},
+    {"%5", "%*5%%d", 1, {"d5"}},
+    {"", "%d", 0, {"-"}},
+    {"5", "%ld", 0, {"-"}},
+    {"5", "%f", 0, {"-"}},
+    {"5 6", "%d %n%d", 1, {"d5", "-"}},
+    {"5", "%d%", 1, {"d5"}},
+    {"x:1", "x:%d", 1, {"d1"}},
+    {"x 1", "x\t\n %d", 1, {"d1"}},
+};
+
+CASE(directives) {
+  for (unsigned i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+    union slot s[3];
+    memset(s, 0x55, sizeof s);
+    CHECK_ROW(rows[i].format, sscanf(rows[i].text, rows[i].format, &s[0], &s[1], &s[2]),
+              rows[i].result);
+    for (int k = 0; k < 3 && rows[i].slots[k]; ++k)
+      CHECK_ROW(rows[i].slots[k], holds(&s[k], rows[i].slots[k]), 1);
+  }
+}
+
+/* A width bounds a word to its destination, also when nothing is stored. */
+CASE(width_bounds_words) {
+  char w[8], rest[8];
+  CHECK_EQ(sscanf("verylongword", "%7s%7s", w, rest), 2);
+  CHECK(strcmp(w, "verylon") == 0 && strcmp(rest, "gword") == 0);
+  CHECK_EQ(sscanf("abcdefgh", "%3s%s", (char *)NULL, rest), 1);
+  CHECK(strcmp(rest, "defgh") == 0);
+  CHECK_EQ(sscanf("abc", "%s", (char *)NULL), 0);
+  CHECK_EQ(sscanf("4294967297abc", "%4294967297s", w), 1); /* the width wraps to 1 */
+  CHECK(strcmp(w, "4") == 0);
+}

@@ -12,6 +12,26 @@ void *calloc(size_t count, size_t size);
 void *realloc(void *p, size_t n);
 void free(void *p);
 
+unsigned long strtoul(const char *s, char **end, int base);
+long strtol(const char *s, char **end, int base);
+int atoi(const char *s);
+long atol(const char *s);
+long double strtold(const char *s, char **end);
+double strtod(const char *s, char **end);
+
+#define RAND_MAX 32767
+#define EXIT_SUCCESS 0
+#define EXIT_FAILURE 1
+
+__attribute__((noreturn)) void exit(int status);
+__attribute__((noreturn)) void abort(void);
+int atexit(void (*fn)(void));
+char *getenv(const char *name);
+void srand(unsigned int seed);
+int rand(void);
+int abs(int x);
+long labs(long x);
+
 #ifdef __cplusplus
 }
 #endif

@@ -27,6 +27,7 @@ char *strndup(const char *s, size_t n);
 int strcasecmp(const char *a, const char *b);
 int strncasecmp(const char *a, const char *b, size_t n);
 char *strtok(char *s, const char *delim);
+char *strerror(int code);
 
 #ifdef __cplusplus
 }

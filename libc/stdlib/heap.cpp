@@ -1,6 +1,8 @@
 // The static bump heap: a 1 MiB arena handed out front to back, never reused.
 // Each block is a 4-byte size word followed by the caller's bytes, rounded
 // up to a multiple of 8.
+#include "stdlib_impl.h"
+
 #include <errno.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -11,7 +13,6 @@ namespace {
 constexpr uint32_t heap_size = 1u << 20;
 
 alignas(8) unsigned char g_heap[heap_size];
-uint32_t g_heap_used;
 
 // Takes a block for `size` bytes (at least 1). The fit test never wraps:
 // room is a multiple of 8, so the rounded block fits exactly when
@@ -38,6 +39,8 @@ uint32_t size_word(const void *p) {
 } // namespace
 
 extern "C" {
+
+uint32_t g_heap_used;
 
 void *malloc(size_t n) {
   return heap_take(n ? n : 1);

@@ -67,7 +67,7 @@ CASE(memory) {
   CHECK_EQ(memcmp(&y, &x, 1), -127);
   CHECK_EQ(memcmp(NULL, NULL, 0), 0);
   CHECK_EQ(memcmp("a\0b", "a\0c", 3), -1);
-  CHECK(!memcpy(NULL, NULL, 0) && !memset(NULL, 1, 0) && !memmove(NULL, NULL, 0));
+  CHECK(!memcpy(NULL, NULL, 0) && !memset(NULL, 1, (0)) && !memmove(NULL, NULL, 0));
   char m[8] = "abcdef";
   CHECK(memmove(m + 2, m, 4) == m + 2 && memcmp(m, "ababcd", 6) == 0);
   CHECK(memmove(m, m + 2, 4) == m && memcmp(m, "abcdcd", 6) == 0);

@@ -35,6 +35,12 @@ const char usage[] =
     "                        run time on standard error at the end (counting the\n"
     "                        instructions slows emulation down)\n"
     "  --stack-size BYTES    size of the program's stack (default 1048576)\n"
+    "  --tsc N               fix the time-stamp counter for reproducible runs: the\n"
+    "                        program's first rdtsc reads N, each further one a step\n"
+    "                        more (by default it reads the host's counter, which\n"
+    "                        differs from run to run). The emulator cannot hook the\n"
+    "                        instruction, so this covers the rdtsc instructions in\n"
+    "                        the program's code as loaded, not code it writes later\n"
     "  --help                print this help\n"
     "\n"
     "Example: kivos-run --drives 3 --current 0 --probe 1=0 build/kivos/hdtab\n";
@@ -132,6 +138,14 @@ int main(int argc, char **argv) {
       if (!parse_int(v.c_str(), 0, 1ll << 30, n))
         fail("--stack-size wants a number of bytes, not '" + v + "'");
       o.stack_size = uint32_t(n);
+    } else if (opt == "--tsc") {
+      std::string v = next();
+      errno = 0;
+      char *end;
+      unsigned long long t = std::strtoull(v.c_str(), &end, 0);
+      if (v.empty() || *end || errno || v[0] == '-')
+        fail("--tsc wants a whole number, not '" + v + "'");
+      o.fixed_tsc = t;
     } else {
       fail("unknown option " + opt);
     }

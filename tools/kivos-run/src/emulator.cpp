@@ -39,6 +39,7 @@ struct session {
   bool probe_hit = false;
   uc_mem_type fault_type{};
   uint64_t instructions = 0;
+  uint64_t tsc_reads = 0;
   bool instruction_limit_hit = false;
   bool emulator_aborted = false;
 
@@ -187,6 +188,32 @@ struct session {
     ++s.instructions;
   }
 
+  // The emulator hands the guest the host's time-stamp counter and cannot
+  // hook the instruction, so for a fixed counter every rdtsc (0F 31) in the
+  // program's code gets a hook of its own that answers in its place. A
+  // byte pair inside a longer instruction never starts one, so its hook
+  // never fires.
+  void hook_rdtsc() {
+    for (const region &r : memory.regions) {
+      if (!(r.prot & prot_exec)) continue;
+      for (uint32_t i = 0; i + 1 < r.size; ++i) {
+        if (r.host[i] != 0x0f || r.host[i + 1] != 0x31) continue;
+        uc_hook h;
+        uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(rdtsc_hook), this, r.base + i,
+                    r.base + i);
+      }
+    }
+  }
+
+  static void rdtsc_hook(uc_engine *uc, uint64_t address, uint32_t, void *user) {
+    auto &s = *static_cast<session *>(user);
+    uint64_t tsc = *s.options.fixed_tsc + s.tsc_reads++;
+    uint32_t lo = uint32_t(tsc), hi = uint32_t(tsc >> 32), next = uint32_t(address) + 2;
+    uc_reg_write(uc, UC_X86_REG_EAX, &lo);
+    uc_reg_write(uc, UC_X86_REG_EDX, &hi);
+    uc_reg_write(uc, UC_X86_REG_EIP, &next);
+  }
+
   // The emulator reports a data fault at the start of its translated block.
   // Step the block's instructions one at a time from the state at the fault
   // until one of them repeats the same fault: that is the faulting one.
@@ -232,6 +259,7 @@ struct session {
     uc_hook_add(uc, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(mem_hook), this, 1, 0);
     if (options.max_instructions || options.count_instructions)
       uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(code_hook), this, 1, 0);
+    if (options.fixed_tsc) hook_rdtsc();
     // Without exits the emulator stops silently when the program reaches
     // address 0; with one that cannot be reached, it faults there instead.
     uc_ctl_exits_enable(uc);

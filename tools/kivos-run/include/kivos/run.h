@@ -63,6 +63,9 @@ struct run_options {
   bool real_sleep = true;           // usleep and sleep wait for real
   uint32_t console_write_limit = 0; // accept at most this many bytes per console write; 0: all
   uint32_t stack_size = 1u << 20;
+  // The time-stamp counter the program reads: the host's when absent (it
+  // differs from run to run); else this value, one more at each read.
+  std::optional<uint64_t> fixed_tsc;
   trap_override override_result;
 };
 

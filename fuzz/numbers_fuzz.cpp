@@ -1,0 +1,91 @@
+// The number parsers on arbitrary text. Checked: no memory error, the
+// integer parsers against the host library where both are meant to agree
+// (no sign, no overflow, bases 2 to 16 and 0, white space both know), and
+// the end position of strtold against an independent scan of the syntax.
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+extern "C" {
+unsigned long kivos_strtoul(const char *s, char **end, int base);
+long kivos_strtol(const char *s, char **end, int base);
+int kivos_atoi(const char *s);
+long double kivos_strtold(const char *s, char **end);
+double kivos_strtod(const char *s, char **end);
+}
+
+namespace {
+
+void expect(bool ok) {
+  if (!ok) __builtin_trap();
+}
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+bool is_hex(char c) {
+  return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Where a floating-point number written at s ends, or s when there is none.
+const char *number_end(const char *s) {
+  const char *p = s + std::strspn(s, " \t\n\v\f\r");
+  if (*p == '+' || *p == '-') ++p;
+  bool hex = p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
+  auto digit = hex ? is_hex : is_digit;
+  const char *q = p + (hex ? 2 : 0), *first = q;
+  while (digit(*q)) ++q;
+  bool before = q > first;
+  if (*q == '.' && (hex || before || digit(q[1]))) ++q;
+  const char *fraction = q;
+  while (digit(*q)) ++q;
+  if (!before && q == fraction) return s;
+  const char *marker = q;
+  if (*marker == (hex ? 'p' : 'e') || *marker == (hex ? 'P' : 'E')) {
+    const char *e = marker + 1 + (marker[1] == '+' || marker[1] == '-');
+    if (is_digit(*e)) {
+      while (is_digit(*e)) ++e;
+      q = e;
+    }
+  }
+  return q;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  if (size < 1) return 0;
+  std::string text(reinterpret_cast<const char *>(data + 1), size - 1);
+  const char *s = text.c_str();
+  int base = int8_t(data[0]) % 40; // valid bases, and invalid ones of both signs
+  char *end, *host_end;
+  unsigned long mine = kivos_strtoul(s, &end, base);
+  expect(kivos_strtol(s, nullptr, base) == long(int32_t(mine)));
+  int value = kivos_atoi(s);
+  bool agreed_text = text.find_first_of("+-\v\f") == std::string::npos;
+  if (agreed_text && (base == 0 || (base >= 2 && base <= 16))) {
+    errno = 0;
+    unsigned long theirs = std::strtoul(s, &host_end, base);
+    // Where no digit follows, the host ends at the very start (here: after
+    // the white space), and after a "0x" without digits at its 'x' (here:
+    // after it).
+    bool lone_prefix =
+        (base == 0 || base == 16) && host_end > s && host_end[-1] == '0' && (*host_end | 32) == 'x';
+    bool same_end = end == host_end || host_end == s || lone_prefix;
+    if (errno == 0 && theirs <= UINT32_MAX) expect(mine == theirs && same_end);
+  }
+  if (text.find_first_of("\r\v\f") == std::string::npos) {
+    errno = 0;
+    long theirs = std::strtol(s, nullptr, 10);
+    if (errno == 0 && theirs >= INT32_MIN && theirs <= INT32_MAX) expect(value == int(theirs));
+  }
+  long double v = kivos_strtold(s, &end);
+  expect(end == number_end(s));
+  double d = kivos_strtod(s, &host_end), rounded = double(v);
+  expect(host_end == end && std::memcmp(&d, &rounded, 8) == 0);
+  return 0;
+}

@@ -5,13 +5,14 @@
 
 #include <cstdio>
 #include <string>
+#include <sys/mman.h>
 #include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static const std::string program = "/tmp/kivos_loader_fuzz." + std::to_string(getpid());
-  std::FILE *f = std::fopen(program.c_str(), "wb");
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  // A file in memory, named through /proc, so that nothing is left behind.
+  static const int fd = memfd_create("program", 0);
+  static const std::string program = "/proc/self/fd/" + std::to_string(fd);
+  if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != ssize_t(size)) __builtin_trap();
   kivos::run_options o;
   o.program = program;
   kivos::guest_memory memory;

@@ -5,8 +5,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <elf.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <regex>
 #include <sys/wait.h>
 
 namespace {
@@ -34,7 +36,7 @@ const fault_case fault_cases[] = {
     // The emulator aborts on this one; the tool reports it and lives on.
     {"far_jump_register", "code the emulator cannot translate", fault_case::none},
     {"divide_by_zero", "divide error", fault_case::none},
-    {"stack_overflow", "write to unmapped memory", fault_case::guard},
+    {"stack_overflow", "stack overflow", fault_case::guard},
     // Pointer value 4096 is not in the first page, so strlen reads it.
     {"strlen_4096", "read from unmapped memory", fault_case::fixed, 4096},
 };
@@ -148,6 +150,23 @@ const bad_file_case bad_files[] = {
      "overlaps the stack"},
     {"huge_bss", [](std::string &s) { put32(s, 52 + 2 * 32 + 20, 0x60000000); },
      "more than the 1 GiB"},
+    {"other_os_abi", [](std::string &s) { s[7] = 3; }, "another system (OS/ABI 3, Linux)"},
+    {"interpreter", [](std::string &s) { put32(s, 52 + 32, PT_INTERP); }, "dynamic loader"},
+    {"dynamic", [](std::string &s) { put32(s, 52 + 32, PT_DYNAMIC); }, "dynamically linked"},
+    {"gnu_abi_note",
+     [](std::string &s) {
+       put32(s, 52 + 32, PT_NOTE);
+       s.replace(get32(s, 52 + 32 + 4), 16, std::string("\4\0\0\0\20\0\0\0\1\0\0\0GNU\0", 16));
+     },
+     "ABI note of another system (GNU)"},
+    {"too_many_segments",
+     [](std::string &s) {
+       std::string first = s.substr(52, 32);
+       put32(s, 28, uint32_t(s.size()));
+       s[44] = char(300 & 0xff), s[45] = char(300 >> 8);
+       for (int i = 0; i < 300; ++i) s += first;
+     },
+     "300 loadable segments"},
 };
 
 class BadFile : public testing::TestWithParam<bad_file_case> {};
@@ -310,60 +329,74 @@ TEST(KivosRun, TraceQuotesAndCutsBuffers) {
             "write(1, \"a\\\"b\\\\\\n\\xff" + std::string(26, 'x') + "\"..., 46) = 46\n");
 }
 
-// The command line, as a user runs it.
-struct command_result {
+// The command line, as a user runs it, hostile inputs included: each row is
+// a bash command ($RUN is kivos-run, $P the folder of the test programs, $H
+// hdtab, $D a fresh folder), its status and a piece of what it prints.
+struct command_case {
+  const char *command;
   int status;
-  std::string out;
+  const char *says;
 };
 
-command_result sh(const std::string &args) {
-  std::string cmd = std::string(KIVOS_RUN_PATH) + " " + args + " 2>&1";
+void PrintTo(const command_case &c, std::ostream *os) {
+  *os << c.command;
+}
+
+const command_case command_cases[] = {
+    {"$RUN --drives 3 --current 0 --probe 1=0 --probe=2=-1 $H", 0,
+     "Detected logical drives: 3\nDrive 0: Present (current)\nDrive 1: Not present\nDrive 2: query "
+     "error\n"},
+    {"$RUN --drives fail $H", 1, "hdtab: failed to query drives\n"},
+    {"$RUN $H -h", 0, "Usage: hdtab\n"},
+    {"$RUN --help", 0, "Usage: kivos-run"},
+    {"$RUN", 125, "no program given"},
+    {"$RUN --drives many x", 125, "--drives wants"},
+    {"$RUN --bogus x", 125, "unknown option --bogus"},
+    {"$RUN /nonexistent/prog", 125, "No such file"},
+    {"$RUN $D", 125, "a directory, not a program file"},
+    {"$RUN /dev/zero", 125, "not a regular file"},
+    {"mkfifo $D/f && $RUN $D/f", 125, "not a regular file"},
+    {"truncate -s 6G $D/big && $RUN $D/big", 125, "more than the 1074790400 a program may have"},
+    {"$RUN $P/faults null_read", 126, "read from unmapped memory at 0x00000000 (eip 0x"},
+    {"$RUN --timeout 0.2 $P/faults endless", 124, "time limit"},
+    {"$RUN --timeout 1e-9 $P/faults endless", 124, "time limit"},
+    {"$RUN --timeout 1e10 $H", 0, "Drive 3: Present\n"},
+    {"$RUN --timeout inf $H", 125, "positive number of seconds"},
+    {"$RUN --timeout 0 $H", 125, "positive number of seconds"},
+    {"$RUN --timeout nan $H", 125, "positive number of seconds"},
+    // A program blocked in the host ends at its time limit all the same.
+    {"sleep 3 | $RUN --timeout 0.3 $P/wrappers getkey", 124, "time limit of 0.3 s"},
+    {"sleep 3 | $RUN --timeout 0.3 $P/file_streams standard_input", 124, "time limit"},
+    {"mkfifo $D/p && $RUN --timeout 0.3 --root $D $P/files cat p", 124, "time limit"},
+    // Output that cannot be written fails the program's write and the run.
+    {"$RUN $H >/dev/full", 125, "No space left on device; the program's output was lost"},
+    {"$RUN --trace $P/stdio fputs stdout x 2>&1 >/dev/full", 125, "= -28 ENOSPC"},
+    {"{ trap '' PIPE; $RUN --drives 100000 $H; echo \"status $?\" >&2; } | head -c 1 >/dev/null", 0,
+     "Broken pipe; the program's output was lost\nstatus 125"},
+    // Any name the folder takes, and nothing half-written after an interruption.
+    {"$RUN --trace --root $D $P/files put $(printf %0250d 0) abc 2>&1 && ls $D", 0, ", 3) = 3\n"},
+    {"$RUN --root $D $P/files big_put out & sleep 0.2; kill -INT $!; wait; echo left $(ls -A $D | "
+     "grep -c kivos)",
+     0, "left 0\n"},
+};
+
+class Command : public testing::TestWithParam<command_case> {};
+
+TEST_P(Command, StatusAndOutput) {
+  test::temp_dir dir;
+  std::string vars =
+      "RUN=" KIVOS_RUN_PATH " P=" KIVOS_TEST_BIN_DIR " H=" KIVOS_BIN_DIR "/hdtab D=" + dir.path;
+  std::string cmd = "bash -c '" + vars + "; " +
+                    std::regex_replace(GetParam().command, std::regex("'"), "'\\''") + "' 2>&1";
+  std::string out;
   FILE *p = popen(cmd.c_str(), "r");
-  command_result r{-1, ""};
   char buf[4096];
-  while (size_t n = fread(buf, 1, sizeof buf, p)) r.out.append(buf, n);
+  while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
   int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, GetParam().status) << out;
+  EXPECT_NE(out.find(GetParam().says), std::string::npos) << out;
 }
 
-TEST(KivosRunCommand, RunsHdtab) {
-  command_result r =
-      sh("--drives 3 --current 0 --probe 1=0 --probe=2=-1 " + test::program("hdtab"));
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "Detected logical drives: 3\nDrive 0: Present (current)\nDrive 1: Not present\n"
-                   "Drive 2: query error\n");
-  EXPECT_EQ(sh("--drives fail " + test::program("hdtab")).status, 1);
-  EXPECT_EQ(sh(test::program("hdtab") + " -h").out, "Usage: hdtab\n");
-}
-
-TEST(KivosRunCommand, HelpAndErrors) {
-  command_result help = sh("--help");
-  EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("Usage: kivos-run"), std::string::npos);
-  EXPECT_EQ(sh("").status, kivos::exit_tool_error);
-  command_result bad = sh("--drives many x");
-  EXPECT_EQ(bad.status, kivos::exit_tool_error);
-  EXPECT_NE(bad.out.find("--drives wants"), std::string::npos);
-  EXPECT_EQ(sh("--bogus x").status, kivos::exit_tool_error);
-  command_result missing = sh("/nonexistent/prog");
-  EXPECT_EQ(missing.status, kivos::exit_tool_error);
-  EXPECT_NE(missing.out.find("No such file"), std::string::npos);
-}
-
-TEST(KivosRunCommand, FaultAndTimeoutStatus) {
-  command_result f = sh(test::program("faults") + " null_read");
-  EXPECT_EQ(f.status, kivos::exit_fault);
-  EXPECT_NE(f.out.find("read from unmapped memory at 0x00000000 (eip 0x"), std::string::npos)
-      << f.out;
-  command_result t = sh("--timeout 0.2 " + test::program("faults") + " endless");
-  EXPECT_EQ(t.status, kivos::exit_timeout);
-  EXPECT_NE(t.out.find("time limit"), std::string::npos);
-}
-
-TEST(KivosRunCommand, ConsoleInputAndOutput) {
-  command_result r = sh("--root / " + test::program("wrappers") + " getkey < /dev/null");
-  EXPECT_EQ(r.status, 0);
-}
+INSTANTIATE_TEST_SUITE_P(KivosRun, Command, testing::ValuesIn(command_cases));
 
 } // namespace

@@ -190,17 +190,43 @@ INSTANTIATE_TEST_SUITE_P(Metadata, Damaged, testing::ValuesIn(damage_cases),
                          [](const auto &info) { return std::string(info.param.name); });
 
 TEST(MetadataCommand, ExitStatusAndMessages) {
-  std::string tool = KIVOS_META_PATH;
-  EXPECT_NE(
-      run(tool + " " KIVOS_BIN_DIR "/hdtab").find("summary        List detected logical drives."),
-      std::string::npos);
-  EXPECT_EQ(system((tool + " --check " KIVOS_BIN_DIR "/hdtab").c_str()), 0);
-  EXPECT_NE(system((tool + " --check /etc/hostname 2>/dev/null").c_str()), 0);
-  std::string err = run(tool + " --check /etc/hostname 2>&1");
-  EXPECT_EQ(err, "kivos-meta: /etc/hostname: not an ELF file\n");
-  std::string json = run(tool + " --json " KIVOS_BIN_DIR "/hdtab");
+  std::string tool = KIVOS_META_PATH, hdtab = KIVOS_BIN_DIR "/hdtab";
+  EXPECT_NE(run(tool + " " + hdtab).find("summary        List detected logical drives."),
+            std::string::npos);
+  EXPECT_EQ(system((tool + " --check " + hdtab).c_str()), 0);
+  const std::pair<std::string, std::string> failures[] = {
+      {"--check /etc/hostname", "kivos-meta: /etc/hostname: not an ELF file\n"},
+      {"/tmp", "kivos-meta: /tmp: a directory, not a program file\n"},
+      {"/dev/zero", "kivos-meta: /dev/zero: not a regular file\n"},
+      {"--json --check " + hdtab, "kivos-meta: --json and --check exclude each other\n"},
+  };
+  for (const auto &[args, says] : failures) {
+    EXPECT_NE(system((tool + " " + args + " >/dev/null 2>&1").c_str()), 0) << args;
+    EXPECT_EQ(run(tool + " " + args + " 2>&1 >/dev/null"), says);
+  }
+  std::string json = run(tool + " --json " + hdtab);
   EXPECT_NE(json.find("\"name\": \"hdtab\", \"version\": \"2\""), std::string::npos) << json;
-  EXPECT_NE(json.find("\"summary\": \"List detected logical drives.\""), std::string::npos) << json;
+}
+
+// A summary of any bytes comes out as valid JSON (read back by a real
+// parser) and as text without raw control bytes.
+TEST(MetadataCommand, EscapesEveryByte) {
+  std::vector<uint8_t> bytes = hdtab();
+  std::string err;
+  auto f = elf32::parse(bytes, err);
+  const char odd[] = "\xff\x80\x01\t\"\\\x7f";
+  std::memcpy(bytes.data() + section(*f, ".kivos.cmdmeta").offset + 8, odd, sizeof odd - 1);
+  std::string path = KIVOS_TEST_TMP "/odd_summary";
+  std::FILE *out = std::fopen(path.c_str(), "wb");
+  std::fwrite(bytes.data(), 1, bytes.size(), out);
+  std::fclose(out);
+  std::string tool = KIVOS_META_PATH;
+  EXPECT_EQ(run(tool + " --json " + path +
+                " | python3 -c 'import json,sys; "
+                "print(ascii(json.load(sys.stdin)[0][\"command\"][\"summary\"][:7]))'"),
+            "'\\xff\\x80\\x01\\t\"\\\\\\x7f'\n");
+  EXPECT_NE(run(tool + " " + path).find("summary        \\xff\\x80\\x01\\x09\\\"\\\\\\x7f"),
+            std::string::npos);
 }
 
 } // namespace

@@ -59,3 +59,9 @@ CASE(unserved) {
   report((unsigned)kivos_trap(KIVOS_SYS_SPAWN, 0, 0, 0), 0);
   report((unsigned)kivos_trap(999, 1, 2, 3), 0);
 }
+
+/* A large writefile, for interrupting. */
+CASE(big_put) {
+  static char big[512 << 20];
+  report((unsigned)writefile(argv[1], big, sizeof big), 0);
+}

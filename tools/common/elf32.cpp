@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace elf32 {
 namespace {
@@ -56,6 +57,7 @@ std::optional<file> parse(std::span<const uint8_t> b, std::string &error) {
   }
   auto h = record<Elf32_Ehdr>(b, 0);
   file f;
+  f.osabi = h.e_ident[EI_OSABI];
   f.type = h.e_type;
   f.machine = h.e_machine;
   f.entry = h.e_entry;
@@ -109,18 +111,39 @@ std::optional<file> parse(std::span<const uint8_t> b, std::string &error) {
   return f;
 }
 
-std::optional<std::vector<uint8_t>> read_file(const std::string &path, std::string &error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+std::optional<std::vector<uint8_t>> read_file(const std::string &path, std::string &error,
+                                              uint64_t max_size) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
     error = std::strerror(errno);
     return std::nullopt;
   }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "read error";
-    return std::nullopt;
+  struct stat st;
+  std::optional<std::vector<uint8_t>> bytes;
+  if (fstat(fd, &st) != 0) {
+    error = std::strerror(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    error = "a directory, not a program file";
+  } else if (!S_ISREG(st.st_mode)) {
+    error = "not a regular file";
+  } else if (uint64_t(st.st_size) > max_size) {
+    error = "a file of " + std::to_string(st.st_size) + " bytes, more than the " +
+            std::to_string(max_size) + " a program may have";
+  } else {
+    bytes.emplace(size_t(st.st_size));
+    size_t got = 0;
+    while (got < bytes->size()) {
+      ssize_t n = ::read(fd, bytes->data() + got, bytes->size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        error = n < 0 ? std::strerror(errno) : "the file shrank while it was read";
+        bytes.reset();
+        break;
+      }
+      got += size_t(n);
+    }
   }
+  ::close(fd);
   return bytes;
 }
 

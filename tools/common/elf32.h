@@ -21,6 +21,7 @@ struct section {
 };
 
 struct file {
+  uint8_t osabi = 0;
   uint16_t type = 0, machine = 0;
   uint32_t entry = 0;
   std::vector<segment> segments;
@@ -35,7 +36,13 @@ std::optional<file> parse(std::span<const uint8_t> bytes, std::string &error);
 std::optional<std::span<const uint8_t>> slice(std::span<const uint8_t> bytes, uint64_t offset,
                                               uint64_t size);
 
-// Reads a whole file; on failure says why in `error`.
-std::optional<std::vector<uint8_t>> read_file(const std::string &path, std::string &error);
+// The largest file any tool reads as a program: the most memory the kernel
+// stand-in maps, and a little for the headers.
+inline constexpr uint64_t max_program_size = (1ull << 30) + (1ull << 20);
+
+// Reads a whole regular file of at most max_size bytes, without blocking on
+// a FIFO or a device; on failure says why in `error`.
+std::optional<std::vector<uint8_t>> read_file(const std::string &path, std::string &error,
+                                              uint64_t max_size = max_program_size);
 
 } // namespace elf32

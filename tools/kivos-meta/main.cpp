@@ -1,8 +1,10 @@
 // kivos-meta: shows the command and package records of kivos executables.
 #include "elf32.h"
 #include "meta_reader.h"
+#include "text.h"
 
 #include <cstdio>
+#include <exception>
 #include <string>
 
 namespace {
@@ -14,42 +16,45 @@ const char usage[] =
     "(section .kivos.pkgmeta) of each kivos executable and prints their fields.\n"
     "Files whose section headers were stripped are searched through their program\n"
     "headers. The exit status is 0 when every file has both records, well formed,\n"
-    "and 1 otherwise; every fault is named on standard error.\n"
+    "1 otherwise (every fault is named on standard error), and 2 for a bad command\n"
+    "line. Only regular files of at most 1 GiB and 1 MiB are read.\n"
     "\n"
     "  --json   print the records as a JSON array, one object per file\n"
     "  --check  print nothing but the faults\n"
     "  --help   print this help\n";
 
-std::string json_string(const std::string &s) {
-  std::string out = "\"";
+// Record strings are bytes, not text in any encoding: each byte outside
+// printable ASCII is escaped, as the code point of the same number in JSON
+// (so the output is always valid UTF-8) and as \xNN in text.
+std::string escaped(const std::string &s, bool json) {
+  std::string out;
   for (unsigned char c : s) {
+    char buf[8];
     if (c == '"' || c == '\\') {
       out += '\\';
       out += char(c);
-    } else if (c < 0x20 || c == 0x7f) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+    } else if (c < 0x20 || c >= 0x7f) {
+      std::snprintf(buf, sizeof buf, json ? "\\u%04x" : "\\x%02x", c);
       out += buf;
     } else {
       out += char(c);
     }
   }
-  return out + "\"";
+  return out;
 }
 
-std::string hex(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08x", v);
-  return buf;
+std::string json_string(const std::string &s) {
+  return "\"" + escaped(s, true) + "\"";
 }
 
 void print_text(const kivos_meta::record_kind &kind, const kivos_meta::record &r) {
   std::printf("  %s: %s, %u bytes at %s\n", kind.what,
-              r.from_section ? kind.section : "found in a segment", r.size, hex(r.address).c_str());
+              r.from_section ? kind.section : "found in a segment", r.size,
+              tools::hex8(r.address).c_str());
   std::printf("    %-14s %s\n", "magic", kind.magic);
   std::printf("    %-14s %u\n", "format version", r.format_version);
   for (size_t i = 0; i < r.strings.size(); ++i)
-    std::printf("    %-14s %s\n", kind.fields[i], r.strings[i].c_str());
+    std::printf("    %-14s %s\n", kind.fields[i], escaped(r.strings[i], false).c_str());
 }
 
 std::string json_record(const kivos_meta::record_kind &kind, const kivos_meta::record &r) {
@@ -65,7 +70,7 @@ std::string json_record(const kivos_meta::record_kind &kind, const kivos_meta::r
 
 } // namespace
 
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
   enum { text, json, check } mode = text;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
@@ -73,10 +78,13 @@ int main(int argc, char **argv) {
     if (a == "--help" || a == "-h") {
       std::fputs(usage, stdout);
       return 0;
-    } else if (a == "--json") {
-      mode = json;
-    } else if (a == "--check") {
-      mode = check;
+    } else if (a == "--json" || a == "--check") {
+      auto wanted = a == "--json" ? json : check;
+      if (mode != text && mode != wanted) {
+        std::fprintf(stderr, "kivos-meta: --json and --check exclude each other\n");
+        return 2;
+      }
+      mode = wanted;
     } else if (a.size() > 1 && a[0] == '-' && a != "--") {
       std::fprintf(stderr, "kivos-meta: unknown option %s\nTry 'kivos-meta --help'.\n", a.c_str());
       return 2;
@@ -98,10 +106,10 @@ int main(int argc, char **argv) {
     else
       r.errors.push_back(err);
     for (const std::string &e : r.errors)
-      std::fprintf(stderr, "kivos-meta: %s: %s\n", path.c_str(), e.c_str());
+      std::fprintf(stderr, "kivos-meta: %s: %s\n", escaped(path, false).c_str(), e.c_str());
     ok = ok && r.errors.empty();
     if (mode == text) {
-      std::printf("%s:\n", path.c_str());
+      std::printf("%s:\n", escaped(path, false).c_str());
       if (r.command) print_text(kivos_meta::command_kind(), *r.command);
       if (r.package) print_text(kivos_meta::package_kind(), *r.package);
     } else if (mode == json) {
@@ -117,4 +125,13 @@ int main(int argc, char **argv) {
   }
   if (mode == json) std::printf("%s]\n", out.c_str());
   return ok ? 0 : 1;
+}
+
+int main(int argc, char **argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "kivos-meta: %s\n", e.what());
+    return 2;
+  }
 }

@@ -1,9 +1,11 @@
 // kivos-run: runs a kivos program on this machine.
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <kivos/run.h>
 #include <string>
 
@@ -16,7 +18,9 @@ const char usage[] =
     "ARGS as its arguments, and serves its system calls. Its console output goes\n"
     "to standard output and its console input comes from standard input. The exit\n"
     "status is the program's own, or 124 when a limit ended it, 125 when it could\n"
-    "not be run, 126 when it faulted.\n"
+    "not be run or its output could not be written, 126 when it faulted. PROGRAM\n"
+    "must be a regular file of at most 1 GiB and 1 MiB with at most 256 loadable\n"
+    "segments, built for kivos (not for another system).\n"
     "\n"
     "Options (they come before PROGRAM; everything after it goes to the program):\n"
     "  --root DIR            the folder that holds the program's files (default: the\n"
@@ -28,7 +32,8 @@ const char usage[] =
     "                        no drive, positive for a drive (default: drive 2 absent,\n"
     "                        all others present); may be repeated\n"
     "  --trace               print one line per system call on standard error\n"
-    "  --timeout SECONDS     end the program after this much time\n"
+    "  --timeout SECONDS     end the program after this much time, whatever it is\n"
+    "                        doing (waiting for input included)\n"
     "  --max-instructions N  end the program after N instructions (slows it down)\n"
     "  --no-sleep            let usleep and sleep return at once\n"
     "  --stats               print the number of system calls, instructions and the\n"
@@ -60,15 +65,18 @@ bool parse_int(const char *s, long long lo, long long hi, long long &out) {
   return true;
 }
 
-bool parse_double(const char *s, double &out) {
+// A positive, finite number of seconds; a limit beyond ten years is as good
+// as none and is held there, so that no clock arithmetic overflows.
+bool parse_seconds(const char *s, double &out) {
   char *end;
+  errno = 0;
   out = std::strtod(s, &end);
-  return *s && !*end && out >= 0;
+  if (!*s || *end || !(out > 0) || !std::isfinite(out)) return false;
+  out = std::min(out, 10 * 365.25 * 86400);
+  return true;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
   kivos::run_options o;
   bool stats = false;
   int i = 1;
@@ -122,8 +130,8 @@ int main(int argc, char **argv) {
       o.trace = stderr;
     } else if (opt == "--timeout") {
       std::string v = next();
-      if (!parse_double(v.c_str(), o.timeout_seconds))
-        fail("--timeout wants a number of seconds, not '" + v + "'");
+      if (!parse_seconds(v.c_str(), o.timeout_seconds))
+        fail("--timeout wants a positive number of seconds, not '" + v + "'");
     } else if (opt == "--max-instructions") {
       std::string v = next();
       if (!parse_int(v.c_str(), 1, INT64_MAX, n))
@@ -165,5 +173,19 @@ int main(int argc, char **argv) {
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   if (r.end != kivos::run_end::exited)
     std::fprintf(stderr, "kivos-run: %s: %s\n", o.program.c_str(), r.message.c_str());
+  if (!r.output_error.empty())
+    std::fprintf(stderr, "kivos-run: standard output: %s; the program's output was lost\n",
+                 r.output_error.c_str());
   return kivos::exit_code(r);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "kivos-run: %s\n", e.what());
+    return kivos::exit_tool_error;
+  }
 }

@@ -50,22 +50,29 @@ struct session {
 
   // Runs the emulator with an abort caught; after one, the engine is only
   // read and closed.
-  uc_err emulate(uint64_t begin, uint64_t timeout_us, size_t count) {
+  // Runs f (a call into the emulator) with an abort caught; false when the
+  // emulator aborted, after which the engine is only read and closed.
+  template <typename F> bool guarded(F f) {
     struct sigaction on_abort = {};
     struct sigaction before = {};
     on_abort.sa_handler = leave_emulator;
     sigemptyset(&on_abort.sa_mask);
     sigaction(SIGABRT, &on_abort, &before);
     sigjmp_buf exit;
-    uc_err err = UC_ERR_EXCEPTION; // what an abort returns
     if (sigsetjmp(exit, 1) == 0) {
       t_abort_exit = &exit;
-      err = uc_emu_start(uc, begin, 0, timeout_us, count);
+      f();
     } else {
       emulator_aborted = true;
     }
     t_abort_exit = nullptr;
     sigaction(SIGABRT, &before, nullptr);
+    return !emulator_aborted;
+  }
+
+  uc_err emulate(uint64_t begin, uint64_t timeout_us, size_t count) {
+    uc_err err = UC_ERR_EXCEPTION; // what an abort returns
+    guarded([&] { err = uc_emu_start(uc, begin, 0, timeout_us, count); });
     return err;
   }
 
@@ -170,6 +177,10 @@ struct session {
     default:
       break;
     }
+    uint32_t stack_low = stack_top - s.options.stack_size;
+    if ((type == UC_MEM_WRITE_UNMAPPED || type == UC_MEM_READ_UNMAPPED) &&
+        uint32_t(address) - (stack_low - page_size) < page_size)
+      kind = "stack overflow";
     s.fault_type = type;
     s.fault(kind,
             type == UC_MEM_FETCH_UNMAPPED || type == UC_MEM_FETCH_PROT ? uint32_t(address)
@@ -251,8 +262,10 @@ struct session {
       uint32_t prot = (r.prot & prot_read ? UC_PROT_READ : 0) |
                       (r.prot & prot_write ? UC_PROT_WRITE : 0) |
                       (r.prot & prot_exec ? UC_PROT_EXEC : 0);
-      if (uc_mem_map_ptr(uc, r.base, r.size, prot, r.host) != UC_ERR_OK)
-        return "cannot map guest memory at " + hex8(r.base);
+      uc_err err = UC_ERR_OK;
+      if (!guarded([&] { err = uc_mem_map_ptr(uc, r.base, r.size, prot, r.host); }))
+        return "the emulator gave up mapping guest memory at " + hex8(r.base);
+      if (err != UC_ERR_OK) return "cannot map guest memory at " + hex8(r.base);
     }
     uc_hook h;
     uc_hook_add(uc, &h, UC_HOOK_INTR, reinterpret_cast<void *>(intr_hook), this, 1, 0);
@@ -270,11 +283,15 @@ struct session {
   }
 
   void execute(uint32_t entry) {
-    uint64_t timeout_us = options.timeout_seconds > 0 ? uint64_t(options.timeout_seconds * 1e6) : 0;
+    // At least a microsecond, at most ten years: no limit rounds to none and
+    // no clock arithmetic overflows.
+    double seconds = std::min(options.timeout_seconds, 3.2e8);
+    uint64_t timeout_us = seconds > 0 ? std::max<uint64_t>(1, uint64_t(seconds * 1e6)) : 0;
     if (timeout_us) {
       k.has_deadline = true;
       k.deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(timeout_us);
     }
+    deadline_alarm alarm(timeout_us ? &k.deadline : nullptr);
     uc_err err = emulate(entry, timeout_us, 0);
     if (k.exited) {
       result.end = run_end::exited;
@@ -317,6 +334,9 @@ struct session {
     result.message = "fault: " + result.fault.kind;
     if (result.fault.has_address) result.message += " at " + hex8(result.fault.address);
     result.message += " (eip " + hex8(result.fault.eip) + ")";
+    if (result.fault.kind == "stack overflow")
+      result.message += "; the stack holds " + std::to_string(options.stack_size) +
+                        " bytes, --stack-size gives it more";
   }
 };
 
@@ -341,7 +361,8 @@ run_result run(const run_options &options) {
 int exit_code(const run_result &r) {
   switch (r.end) {
   case run_end::exited:
-    return r.exit_status & 0xff;
+    // Output that never arrived makes the run a failure, whatever the program said.
+    return r.output_error.empty() ? r.exit_status & 0xff : exit_tool_error;
   case run_end::fault:
     return exit_fault;
   case run_end::timeout:

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <kivos/syscalls.h>
 #include <thread>
@@ -19,6 +20,46 @@ constexpr size_t max_files = 256;
 constexpr size_t console_block = 1 << 16;
 
 } // namespace
+
+namespace {
+
+volatile sig_atomic_t g_time_up;
+
+void on_alarm(int) {
+  g_time_up = 1;
+}
+
+} // namespace
+
+bool time_up() {
+  return g_time_up;
+}
+
+deadline_alarm::deadline_alarm(const std::chrono::steady_clock::time_point *deadline) {
+  g_time_up = 0;
+  if (!deadline) return;
+  struct sigaction on = {};
+  on.sa_handler = on_alarm; // no SA_RESTART: blocked calls return EINTR
+  sigemptyset(&on.sa_mask);
+  sigaction(SIGALRM, &on, &before);
+  sigevent ev = {};
+  ev.sigev_notify = SIGEV_THREAD_ID;
+  ev.sigev_signo = SIGALRM;
+  ev._sigev_un._tid = gettid(); // this thread, the one that serves the traps
+  if (timer_create(CLOCK_MONOTONIC, &ev, &timer) != 0) return;
+  auto ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(deadline->time_since_epoch()).count();
+  itimerspec when = {};
+  when.it_value = {time_t(ns / 1000000000), long(ns % 1000000000)};
+  when.it_interval = {0, 20000000};
+  armed = timer_settime(timer, TIMER_ABSTIME, &when, nullptr) == 0;
+}
+
+deadline_alarm::~deadline_alarm() {
+  if (armed) timer_delete(timer);
+  if (armed) sigaction(SIGALRM, &before, nullptr);
+  g_time_up = 0;
+}
 
 int32_t drive_table::probe(int32_t index) const {
   if (index >= 0 && size_t(index) < probes.size()) return probes[size_t(index)];
@@ -40,7 +81,11 @@ kernel::~kernel() {
 
 void kernel::flush_console() {
   if (console_pending.empty()) return;
-  tools::write_all(1, console_pending.data(), console_pending.size());
+  console_started = true;
+  if (!console_error && !tools::write_all(1, console_pending.data(), console_pending.size())) {
+    console_error = errno ? errno : EIO;
+    result.output_error = std::strerror(console_error);
+  }
   console_pending.clear();
 }
 
@@ -58,17 +103,20 @@ int32_t kernel::path_arg(uint32_t addr, std::string &path) const {
 }
 
 int32_t kernel::console_write(uint32_t buf, uint32_t len) {
+  if (console_error) return -console_error;
   if (options.console_write_limit) len = std::min(len, options.console_write_limit);
   std::string &out = options.capture_console ? result.console : console_pending;
   if (!memory.append(buf, len, out)) return -EFAULT;
   if (!options.capture_console) {
-    // Output leaves in large blocks; a terminal still sees every finished line.
-    if (console_pending.size() >= console_block || options.trace ||
+    // Output leaves in large blocks; a terminal still sees every finished
+    // line, and the first write goes at once, so that an output that cannot
+    // be written fails the program's first write.
+    if (console_pending.size() >= console_block || options.trace || !console_started ||
         (console_is_tty &&
          console_pending.find('\n', console_pending.size() - len) != std::string::npos))
       flush_console();
   }
-  return int32_t(len);
+  return console_error ? -console_error : int32_t(len);
 }
 
 int32_t kernel::read_input(uint32_t buf, uint32_t len) {
@@ -81,13 +129,24 @@ int32_t kernel::read_input(uint32_t buf, uint32_t len) {
     return int32_t(n);
   }
   flush_console();
-  std::string tmp(std::min<uint32_t>(len, console_block), '\0');
+  return host_read(0, buf, len);
+}
+
+// Reads from a host descriptor into guest memory. A call the time limit
+// cuts short ends the run; others cut short by a signal are repeated.
+int32_t kernel::host_read(int host_fd, uint32_t buf, uint32_t len) {
+  std::string tmp(std::min<uint32_t>(len, 1u << 20), '\0');
   ssize_t n;
-  do n = ::read(0, tmp.data(), tmp.size());
-  while (n < 0 && errno == EINTR);
-  if (n < 0) return -errno;
+  do n = ::read(host_fd, tmp.data(), tmp.size());
+  while (n < 0 && errno == EINTR && !out_of_time());
+  if (n < 0) return out_of_time() ? 0 : -errno;
   memory.write(buf, tmp.data(), uint32_t(n));
   return int32_t(n);
+}
+
+bool kernel::out_of_time() {
+  if (time_up()) deadline_hit = true;
+  return deadline_hit;
 }
 
 int32_t kernel::getkey() {
@@ -99,7 +158,7 @@ int32_t kernel::getkey() {
   uint8_t key;
   ssize_t n;
   do n = ::read(0, &key, 1);
-  while (n < 0 && errno == EINTR);
+  while (n < 0 && errno == EINTR && !out_of_time());
   return n == 1 ? key : -1;
 }
 
@@ -111,7 +170,9 @@ int32_t kernel::write(uint32_t fd, uint32_t buf, uint32_t len) {
   if (!f->writable) return -EBADF;
   std::string bytes;
   if (!memory.append(buf, len, bytes)) return -EFAULT;
-  ssize_t n = ::write(f->host_fd, bytes.data(), bytes.size());
+  ssize_t n;
+  do n = ::write(f->host_fd, bytes.data(), bytes.size());
+  while (n < 0 && errno == EINTR && !out_of_time());
   return n < 0 ? -errno : int32_t(n);
 }
 
@@ -122,11 +183,7 @@ int32_t kernel::read(uint32_t fd, uint32_t buf, uint32_t len) {
   if (!f) return -EBADF;
   if (!f->readable) return -EBADF;
   if (!memory.accessible(buf, len, prot_write)) return -EFAULT;
-  std::string tmp(std::min<uint32_t>(len, 1u << 20), '\0');
-  ssize_t n = ::read(f->host_fd, tmp.data(), tmp.size());
-  if (n < 0) return -errno;
-  memory.write(buf, tmp.data(), uint32_t(n));
-  return int32_t(n);
+  return host_read(f->host_fd, buf, len);
 }
 
 int32_t kernel::exit(uint32_t status) {
@@ -145,8 +202,8 @@ int32_t kernel::open(uint32_t path_addr, uint32_t flags) {
   if (flags & 0x200) host |= O_TRUNC;
   auto slot = std::find_if(files.begin() + 3, files.end(), [](auto &f) { return f.host_fd < 0; });
   if (slot == files.end() && files.size() >= max_files) return -EMFILE;
-  int fd = fs.open(path, host);
-  if (fd < 0) return fd;
+  int fd = fs.open(path, host); // may wait for the other end of a FIFO
+  if (fd < 0) return out_of_time() ? 0 : fd;
   open_file f{fd, access != 1, access != 0};
   if (slot == files.end()) {
     files.push_back(f);

@@ -5,11 +5,31 @@
 #include "root_fs.h"
 
 #include <chrono>
+#include <csignal>
+#include <ctime>
 #include <kivos/run.h>
 #include <string>
 #include <vector>
 
 namespace kivos {
+
+// True once the time limit of the run has passed (set by a signal).
+bool time_up();
+
+// While it lives, a signal arrives at the deadline and every few
+// milliseconds after it, so that any host call the kernel is blocked in
+// (reading input, opening a FIFO) returns with EINTR and sees time_up().
+struct deadline_alarm {
+  explicit deadline_alarm(const std::chrono::steady_clock::time_point *deadline);
+  ~deadline_alarm();
+  deadline_alarm(const deadline_alarm &) = delete;
+  deadline_alarm &operator=(const deadline_alarm &) = delete;
+
+private:
+  bool armed = false;
+  timer_t timer{};
+  struct sigaction before {};
+};
 
 struct kernel {
   const run_options &options;
@@ -24,7 +44,9 @@ struct kernel {
   size_t input_pos = 0; // into options.input
   std::chrono::steady_clock::time_point deadline{};
   bool has_deadline = false;
-  bool deadline_hit = false; // a sleep ran into the time limit
+  bool deadline_hit = false; // a sleep or a blocked call ran into the time limit
+  bool console_started = false; // the first console write has been flushed
+  int console_error = 0;     // errno of a failed console write; later writes fail with it
 
   struct open_file {
     int host_fd = -1;
@@ -58,6 +80,8 @@ struct kernel {
 private:
   int32_t console_write(uint32_t buf, uint32_t len);
   int32_t read_input(uint32_t buf, uint32_t len);
+  int32_t host_read(int host_fd, uint32_t buf, uint32_t len);
+  bool out_of_time();
   int32_t path_arg(uint32_t addr, std::string &path) const;
   open_file *file(uint32_t fd);
 };

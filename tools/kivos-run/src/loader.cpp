@@ -98,6 +98,34 @@ std::string load_segments(const elf32::file &f, std::span<const uint8_t> bytes, 
   return {};
 }
 
+// The marks of an executable made for another system, whose system calls a
+// kivos kernel would misread: a dynamic loader, dynamic linking, another
+// system's OS/ABI byte or ABI note. Empty when there is none.
+std::string foreign_marks(const elf32::file &f, std::span<const uint8_t> bytes) {
+  if (f.osabi != ELFOSABI_NONE)
+    return "built for another system (OS/ABI " + std::to_string(f.osabi) +
+           (f.osabi == ELFOSABI_LINUX ? ", Linux" : "") + ")";
+  for (const elf32::segment &s : f.segments) {
+    if (s.type == PT_INTERP) return "asks for a dynamic loader: a program of another system";
+    if (s.type == PT_DYNAMIC) return "dynamically linked: a program of another system";
+    if (s.type != PT_NOTE) continue;
+    auto notes = elf32::slice(bytes, s.offset, s.filesz);
+    for (size_t at = 0; notes && at + 12 <= notes->size();) {
+      uint32_t word[3];
+      std::memcpy(word, notes->data() + at, 12);
+      size_t name_at = at + 12, desc_at = name_at + ((uint64_t(word[0]) + 3) & ~3ull);
+      if (desc_at > notes->size() || word[0] > notes->size()) break;
+      std::string name(reinterpret_cast<const char *>(notes->data() + name_at),
+                       word[0] ? word[0] - 1 : 0);
+      if ((name == "GNU" && word[2] == NT_GNU_ABI_TAG) || name == "FreeBSD" || name == "NetBSD" ||
+          name == "OpenBSD")
+        return "carries the ABI note of another system (" + name + ")";
+      at = desc_at + ((uint64_t(word[1]) + 3) & ~3ull);
+    }
+  }
+  return {};
+}
+
 // The start-up stack: argc at the stack pointer, then the argument pointers
 // and a null pointer, the strings above them.
 std::string build_stack(guest_memory &memory, uint32_t stack_size,
@@ -136,6 +164,8 @@ std::string load_program(const run_options &options, guest_memory &memory, uint3
   if (f->machine != EM_386)
     return "not a kivos executable: built for ELF machine " + std::to_string(f->machine) +
            ", not for 32-bit x86 (3)";
+  if (std::string foreign = foreign_marks(*f, *bytes); !foreign.empty())
+    return "not a kivos executable: " + foreign;
   uint32_t stack_low = stack_top - options.stack_size;
   if (options.stack_size < 4 * page_size || options.stack_size % page_size ||
       options.stack_size > 0x40000000)

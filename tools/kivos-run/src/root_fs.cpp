@@ -1,7 +1,10 @@
 #include "root_fs.h"
 
+#include "kernel.h"
+
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -22,7 +25,8 @@ int openat2_in(int dirfd, const std::string &path, uint64_t flags, uint64_t mode
   for (;;) {
     long fd = syscall(SYS_openat2, dirfd, path.c_str(), &how, sizeof how);
     if (fd >= 0) return int(fd);
-    if (errno != EAGAIN && errno != EINTR) return -errno;
+    // Interrupted by the time limit: give up; by anything else: again.
+    if ((errno != EAGAIN && errno != EINTR) || (errno == EINTR && time_up())) return -errno;
   }
 }
 
@@ -114,11 +118,26 @@ int root_fs::write_whole(const std::string &path, const void *data, uint32_t len
   std::string base;
   fd_guard dir{open_parent(path, base)};
   if (dir.fd < 0) return dir.fd;
+  // An unnamed file, named only once it is complete: an interruption at any
+  // point leaves nothing behind. The temporary name is short, so that any
+  // name the folder takes works.
   static unsigned serial;
-  std::string temp =
-      "." + base + ".kivos-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
-  int fd = ::openat(dir.fd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return -errno;
+  std::string temp = ".kivos-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
+  int fd = ::openat(dir.fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+  bool unnamed = fd >= 0;
+  // Where the file system has no unnamed files, signals wait until the
+  // named one is gone or in place.
+  sigset_t all, before;
+  sigfillset(&all);
+  if (!unnamed) {
+    sigprocmask(SIG_BLOCK, &all, &before);
+    fd = ::openat(dir.fd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      int err = errno;
+      sigprocmask(SIG_SETMASK, &before, nullptr);
+      return -err;
+    }
+  }
   int err = 0;
   auto *p = static_cast<const char *>(data);
   for (uint32_t done = 0; done < len && !err;) {
@@ -127,12 +146,17 @@ int root_fs::write_whole(const std::string &path, const void *data, uint32_t len
     if (n > 0) done += uint32_t(n);
   }
   if (!err && ::fsync(fd) != 0) err = errno;
+  if (unnamed) sigprocmask(SIG_BLOCK, &all, &before);
+  if (!err && unnamed &&
+      ::linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd)).c_str(), dir.fd, temp.c_str(),
+               AT_SYMLINK_FOLLOW) != 0)
+    err = errno;
+  else if (!err && ::renameat(dir.fd, temp.c_str(), dir.fd, base.c_str()) != 0)
+    err = errno;
+  if (err) ::unlinkat(dir.fd, temp.c_str(), 0);
+  sigprocmask(SIG_SETMASK, &before, nullptr);
   if (::close(fd) != 0 && !err) err = errno;
-  if (!err && ::renameat(dir.fd, temp.c_str(), dir.fd, base.c_str()) != 0) err = errno;
-  if (err) {
-    ::unlinkat(dir.fd, temp.c_str(), 0);
-    return -err;
-  }
+  if (err) return -err;
   return int(len > INT_MAX ? INT_MAX : len);
 }
 

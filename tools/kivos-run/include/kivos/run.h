@@ -57,7 +57,7 @@ struct run_options {
   bool capture_console = false;     // keep console output in the result instead of printing it
   bool record_traps = false;        // keep every trap in the result
   std::FILE *trace = nullptr;       // one line per trap, strace style
-  double timeout_seconds = 0;       // 0: no limit
+  double timeout_seconds = 0;       // 0: no limit; else ends even a program blocked on input
   uint64_t max_instructions = 0;    // 0: no limit (a limit slows emulation down)
   bool count_instructions = false;  // count every instruction (slows emulation down)
   bool real_sleep = true;           // usleep and sleep wait for real
@@ -78,6 +78,7 @@ struct run_result {
   std::vector<trap_record> traps; // with record_traps
   uint64_t trap_count = 0;
   uint64_t instructions = 0; // with count_instructions or max_instructions
+  std::string output_error;  // why console output could not be written; empty when it all was
 };
 
 run_result run(const run_options &options);

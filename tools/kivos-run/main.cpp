@@ -37,8 +37,9 @@ const char usage[] =
     "  --max-instructions N  end the program after N instructions (slows it down)\n"
     "  --no-sleep            let usleep and sleep return at once\n"
     "  --stats               print the number of system calls, instructions and the\n"
-    "                        run time on standard error at the end (counting the\n"
-    "                        instructions slows emulation down)\n"
+    "                        run time on standard error at the end\n"
+    "  --stats=stores        the same, and the number of guest stores (counting them\n"
+    "                        slows emulation down)\n"
     "  --stack-size BYTES    size of the program's stack (default 1048576)\n"
     "  --tsc N               fix the time-stamp counter for reproducible runs: the\n"
     "                        program's first rdtsc reads N, each further one a step\n"
@@ -139,6 +140,8 @@ int run(int argc, char **argv) {
       o.max_instructions = uint64_t(n);
     } else if (opt == "--stats") {
       o.count_instructions = stats = true;
+      if (inline_value && value != "stores") fail("--stats takes no value but 'stores'");
+      o.count_stores = inline_value;
     } else if (opt == "--no-sleep") {
       o.real_sleep = false;
     } else if (opt == "--stack-size") {
@@ -157,7 +160,7 @@ int run(int argc, char **argv) {
     } else {
       fail("unknown option " + opt);
     }
-    if (inline_value && (opt == "--trace" || opt == "--no-sleep" || opt == "--stats"))
+    if (inline_value && (opt == "--trace" || opt == "--no-sleep"))
       fail("option " + opt + " takes no value");
   }
   if (i >= argc) fail("no program given");
@@ -167,9 +170,10 @@ int run(int argc, char **argv) {
   auto start = std::chrono::steady_clock::now();
   kivos::run_result r = kivos::run(o);
   if (stats)
-    std::fprintf(stderr, "kivos-run: %llu system calls, %llu instructions, %.3f s\n",
+    std::fprintf(stderr, "kivos-run: %llu system calls, %llu instructions%s, %.3f s\n",
                  static_cast<unsigned long long>(r.trap_count),
                  static_cast<unsigned long long>(r.instructions),
+                 o.count_stores ? (", " + std::to_string(r.stores) + " stores").c_str() : "",
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   if (r.end != kivos::run_end::exited)
     std::fprintf(stderr, "kivos-run: %s: %s\n", o.program.c_str(), r.message.c_str());

@@ -13,6 +13,7 @@
 #include <kivos/run.h>
 #include <kivos/syscalls.h>
 #include <unicorn/unicorn.h>
+#include <unordered_map>
 
 namespace kivos {
 namespace {
@@ -40,6 +41,7 @@ struct session {
   uc_mem_type fault_type{};
   uint64_t instructions = 0;
   uint64_t tsc_reads = 0;
+  std::unordered_map<uint64_t, uint16_t> block_instructions; // (address, size) -> count
   bool instruction_limit_hit = false;
   bool emulator_aborted = false;
 
@@ -189,6 +191,22 @@ struct session {
     return false;
   }
 
+  // Counts instructions a translated block at a time: the emulator says how
+  // many a block holds, once per block.
+  static void block_hook(uc_engine *uc, uint64_t address, uint32_t size, void *user) {
+    auto &s = *static_cast<session *>(user);
+    auto [it, fresh] = s.block_instructions.try_emplace(address << 16 | size, 0);
+    if (fresh) {
+      uc_tb tb{};
+      if (uc_ctl_request_cache(uc, address, &tb) == UC_ERR_OK) it->second = tb.icount;
+    }
+    s.instructions += it->second;
+  }
+
+  static void store_hook(uc_engine *, uc_mem_type, uint64_t, int, int64_t, void *user) {
+    ++static_cast<session *>(user)->result.stores;
+  }
+
   static void code_hook(uc_engine *, uint64_t, uint32_t, void *user) {
     auto &s = *static_cast<session *>(user);
     if (s.options.max_instructions && s.instructions >= s.options.max_instructions) {
@@ -258,20 +276,40 @@ struct session {
     if (!err.empty()) return err;
 
     if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc) != UC_ERR_OK) return "cannot start the emulator";
-    for (const region &r : memory.regions) {
+    // The emulator numbers its memory in the order it is mapped and keeps
+    // its records of code in tables of 1,024 pages of that numbering; a
+    // store to a page whose table also covers code takes a much slower
+    // path. So the code goes first, then 4 MiB of room that is given back,
+    // then everything writable.
+    constexpr uint32_t gap_base = 0xfc000000, gap_size = 4u << 20;
+    auto map = [&](const region &r) -> std::string {
       uint32_t prot = (r.prot & prot_read ? UC_PROT_READ : 0) |
                       (r.prot & prot_write ? UC_PROT_WRITE : 0) |
                       (r.prot & prot_exec ? UC_PROT_EXEC : 0);
       uc_err err = UC_ERR_OK;
       if (!guarded([&] { err = uc_mem_map_ptr(uc, r.base, r.size, prot, r.host); }))
         return "the emulator gave up mapping guest memory at " + hex8(r.base);
-      if (err != UC_ERR_OK) return "cannot map guest memory at " + hex8(r.base);
-    }
+      return err == UC_ERR_OK ? "" : "cannot map guest memory at " + hex8(r.base);
+    };
+    for (const region &r : memory.regions)
+      if (!(r.prot & prot_write))
+        if (std::string err = map(r); !err.empty()) return err;
+    bool gap = !memory.find(gap_base, 0) && !memory.find(gap_base + gap_size - 1, 0) &&
+               uc_mem_map(uc, gap_base, gap_size, UC_PROT_NONE) == UC_ERR_OK;
+    for (const region &r : memory.regions)
+      if (r.prot & prot_write)
+        if (std::string err = map(r); !err.empty()) return err;
+    if (gap) uc_mem_unmap(uc, gap_base, gap_size);
     uc_hook h;
     uc_hook_add(uc, &h, UC_HOOK_INTR, reinterpret_cast<void *>(intr_hook), this, 1, 0);
     uc_hook_add(uc, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(mem_hook), this, 1, 0);
-    if (options.max_instructions || options.count_instructions)
+    // A limit needs every instruction seen; a count only every block.
+    if (options.max_instructions)
       uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(code_hook), this, 1, 0);
+    else if (options.count_instructions)
+      uc_hook_add(uc, &h, UC_HOOK_BLOCK, reinterpret_cast<void *>(block_hook), this, 1, 0);
+    if (options.count_stores)
+      uc_hook_add(uc, &h, UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(store_hook), this, 1, 0);
     if (options.fixed_tsc) hook_rdtsc();
     // Without exits the emulator stops silently when the program reaches
     // address 0; with one that cannot be reached, it faults there instead.

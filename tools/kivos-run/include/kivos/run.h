@@ -59,7 +59,8 @@ struct run_options {
   std::FILE *trace = nullptr;       // one line per trap, strace style
   double timeout_seconds = 0;       // 0: no limit; else ends even a program blocked on input
   uint64_t max_instructions = 0;    // 0: no limit (a limit slows emulation down)
-  bool count_instructions = false;  // count every instruction (slows emulation down)
+  bool count_instructions = false;  // count every instruction (a block at a time)
+  bool count_stores = false;        // count every guest store (slows emulation down)
   bool real_sleep = true;           // usleep and sleep wait for real
   uint32_t console_write_limit = 0; // accept at most this many bytes per console write; 0: all
   uint32_t stack_size = 1u << 20;
@@ -78,6 +79,7 @@ struct run_result {
   std::vector<trap_record> traps; // with record_traps
   uint64_t trap_count = 0;
   uint64_t instructions = 0; // with count_instructions or max_instructions
+  uint64_t stores = 0;       // with count_stores
   std::string output_error;  // why console output could not be written; empty when it all was
 };
 

@@ -373,6 +373,30 @@ const command_case command_cases[] = {
     {"$RUN --trace $P/stdio fputs stdout x 2>&1 >/dev/full", 125, "= -28 ENOSPC"},
     {"{ trap '' PIPE; $RUN --drives 100000 $H; echo \"status $?\" >&2; } | head -c 1 >/dev/null", 0,
      "Broken pipe; the program's output was lost\nstatus 125"},
+    // The habits of strace, a profile that adds up, and the version.
+    {"$RUN --drives 1 --fold-writes $H 2>&1 >/dev/null", 0,
+     "write(1, \"Detected logical drives: 1\\n\", 27) = 27 [27 one-byte writes folded]\n"},
+    {"$RUN -e trace=drive,_exit $H 2>&1 >/dev/null | tr '\\n' ' '", 0,
+     "drive_count() = 4 drive_current() = 1 drive_probe(0) = 1 drive_probe(1) = 1 drive_probe(2) = "
+     "0 "
+     "drive_probe(3) = 1 _exit(0) = ? "},
+    {"$RUN -s 4 -e trace=console $P/stdio fputs stdout hello 2>&1 >/dev/null", 0,
+     "write(1, \"hell\"..., 5) = 5\n"},
+    {"$RUN -o $D/t -e trace=process $H >/dev/null && cat $D/t", 0, "_exit(0) = ?\n"},
+    {"$RUN -T -r -e trace=drive_count $H 2>&1 >/dev/null | grep -cE '^ +0\\.[0-9]{6} "
+     "drive_count\\(\\) = 4 <0\\.[0-9]{6}>$'",
+     0, "1\n"},
+    {"$RUN -t -e trace=_exit $H 2>&1 >/dev/null | grep -cE '^[0-9:]{8}\\.[0-9]{6} _exit'", 0,
+     "1\n"},
+    {"$RUN -c $H 2>&1 >/dev/null | grep -cE ' 109 +write$| 116 +total$'", 0, "2\n"},
+    {"$RUN -e trace=nothing $H", 125, "no call or class named 'nothing'"},
+    {"$RUN --profile --stats $H.elf 2>&1 >/dev/null | awk '/instructions,/ {s = $5} /profile of/ "
+     "{p = $4} "
+     "/%/ {t += $2} /  vfprintf$/ {v = 1} END {print s == p && p == t && v ? \"agrees\" : "
+     "\"differs\"}'",
+     0, "agrees"},
+    {"$RUN --version && $(dirname $RUN)/kivos-meta --version", 0,
+     "kivos-run " KIVOS_VERSION "\nkivos-meta " KIVOS_VERSION "\n"},
     // Any name the folder takes, and nothing half-written after an interruption.
     {"$RUN --trace --root $D $P/files put $(printf %0250d 0) abc 2>&1 && ls $D", 0, ", 3) = 3\n"},
     {"$RUN --root $D $P/files big_put out & sleep 0.2; kill -INT $!; wait; echo left $(ls -A $D | "

@@ -108,6 +108,27 @@ std::optional<file> parse(std::span<const uint8_t> b, std::string &error) {
     s.align = x.sh_addralign;
     f.sections.push_back(std::move(s));
   }
+  // The functions of the symbol table, for profiles; a damaged table only
+  // loses them.
+  for (const section &symtab : f.sections) {
+    if (symtab.type != SHT_SYMTAB) continue;
+    auto syms = slice(b, symtab.offset, symtab.size);
+    size_t link = &symtab - f.sections.data();
+    uint32_t strtab = record<Elf32_Shdr>(*sh, link * shentsize).sh_link;
+    if (!syms || strtab >= f.sections.size()) continue;
+    auto strings = slice(b, f.sections[strtab].offset, f.sections[strtab].size);
+    if (!strings) continue;
+    for (size_t at = 0; at + sizeof(Elf32_Sym) <= syms->size(); at += sizeof(Elf32_Sym)) {
+      auto sym = record<Elf32_Sym>(*syms, at);
+      if (ELF32_ST_TYPE(sym.st_info) != STT_FUNC || sym.st_name >= strings->size()) continue;
+      auto rest = strings->subspan(sym.st_name);
+      f.functions.push_back(
+          {std::string(rest.begin(), std::find(rest.begin(), rest.end(), 0)), sym.st_value,
+           sym.st_size});
+    }
+  }
+  std::sort(f.functions.begin(), f.functions.end(),
+            [](const function &a, const function &b) { return a.address < b.address; });
   return f;
 }
 

@@ -20,12 +20,18 @@ struct section {
   uint32_t type, flags, addr, offset, size, align;
 };
 
+struct function {
+  std::string name;
+  uint32_t address, size;
+};
+
 struct file {
   uint8_t osabi = 0;
   uint16_t type = 0, machine = 0;
   uint32_t entry = 0;
   std::vector<segment> segments;
   std::vector<section> sections; // empty when the file has no section headers
+  std::vector<function> functions; // from the symbol table, by address; empty when stripped
 };
 
 // Parses the header, program headers and (when present) section headers.

@@ -3,6 +3,8 @@
 #include "meta_reader.h"
 #include "text.h"
 
+#include <version.h>
+
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -19,9 +21,10 @@ const char usage[] =
     "1 otherwise (every fault is named on standard error), and 2 for a bad command\n"
     "line. Only regular files of at most 1 GiB and 1 MiB are read.\n"
     "\n"
-    "  --json   print the records as a JSON array, one object per file\n"
-    "  --check  print nothing but the faults\n"
-    "  --help   print this help\n";
+    "  --json     print the records as a JSON array, one object per file\n"
+    "  --check    print nothing but the faults\n"
+    "  --help     print this help\n"
+    "  --version  print the version\n";
 
 // Record strings are bytes, not text in any encoding: each byte outside
 // printable ASCII is escaped, as the code point of the same number in JSON
@@ -77,6 +80,9 @@ int run(int argc, char **argv) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
       std::fputs(usage, stdout);
+      return 0;
+    } else if (a == "--version") {
+      std::puts("kivos-meta " KIVOS_VERSION);
       return 0;
     } else if (a == "--json" || a == "--check") {
       auto wanted = a == "--json" ? json : check;

@@ -1,4 +1,5 @@
 // kivos-run: runs a kivos program on this machine.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -8,6 +9,8 @@
 #include <exception>
 #include <kivos/run.h>
 #include <string>
+#include <vector>
+#include <version.h>
 
 namespace {
 
@@ -31,7 +34,19 @@ const char usage[] =
     "  --probe I=R           the probe result of drive I: negative for an error, 0 for\n"
     "                        no drive, positive for a drive (default: drive 2 absent,\n"
     "                        all others present); may be repeated\n"
-    "  --trace               print one line per system call on standard error\n"
+    "  --trace               print one line per system call on standard error, in\n"
+    "                        the style of strace; the options below imply it:\n"
+    "  -e trace=CALL,...     only these calls, by name (write, open, ...) or class\n"
+    "                        (console, file, process, drive, stream)\n"
+    "  -s N                  show at most N bytes of each buffer (default 32)\n"
+    "  -o FILE               write the trace to FILE\n"
+    "  -t, -r                each line starts with the time of day, or with the\n"
+    "                        seconds since the line before\n"
+    "  -T                    each line ends with the time spent in the call\n"
+    "  -c                    no lines: a table of calls, errors and time at the end\n"
+    "  --fold-writes         one line for each run of one-byte writes to the same\n"
+    "                        descriptor (the unbuffered runtime writes a byte per\n"
+    "                        call), saying how many calls it folded\n"
     "  --timeout SECONDS     end the program after this much time, whatever it is\n"
     "                        doing (waiting for input included)\n"
     "  --max-instructions N  end the program after N instructions (slows it down)\n"
@@ -40,6 +55,9 @@ const char usage[] =
     "                        run time on standard error at the end\n"
     "  --stats=stores        the same, and the number of guest stores (counting them\n"
     "                        slows emulation down)\n"
+    "  --profile             print, at the end, the instructions and system calls\n"
+    "                        spent in each function of PROGRAM's symbol table,\n"
+    "                        hottest first (use the unstripped NAME.elf)\n"
     "  --stack-size BYTES    size of the program's stack (default 1048576)\n"
     "  --tsc N               fix the time-stamp counter for reproducible runs: the\n"
     "                        program's first rdtsc reads N, each further one a step\n"
@@ -48,6 +66,7 @@ const char usage[] =
     "                        instruction, so this covers the rdtsc instructions in\n"
     "                        the program's code as loaded, not code it writes later\n"
     "  --help                print this help\n"
+    "  --version             print the version\n"
     "\n"
     "Example: kivos-run --drives 3 --current 0 --probe 1=0 build/kivos/hdtab\n";
 
@@ -77,8 +96,26 @@ bool parse_seconds(const char *s, double &out) {
   return true;
 }
 
+void print_profile(const kivos::run_result &r, const std::string &program) {
+  if (r.profile.empty()) {
+    std::fprintf(stderr, "kivos-run: no profile: %s has no symbol table (its .elf twin has)\n",
+                 program.c_str());
+    return;
+  }
+  std::fprintf(stderr, "kivos-run: profile of %llu instructions and %llu system calls\n",
+               static_cast<unsigned long long>(r.instructions),
+               static_cast<unsigned long long>(r.trap_count));
+  std::fprintf(stderr, "%8s %14s %10s  %s\n", "share", "instructions", "calls", "function");
+  for (const kivos::profile_entry &p : r.profile)
+    std::fprintf(stderr, "%7.2f%% %14llu %10llu  %s\n",
+                 r.instructions ? 100.0 * double(p.instructions) / double(r.instructions) : 0.0,
+                 static_cast<unsigned long long>(p.instructions),
+                 static_cast<unsigned long long>(p.traps), p.function.c_str());
+}
+
 int run(int argc, char **argv) {
   kivos::run_options o;
+  std::FILE *trace_file = nullptr;
   bool stats = false;
   int i = 1;
   for (; i < argc && argv[i][0] == '-' && argv[i][1]; ++i) {
@@ -102,6 +139,9 @@ int run(int argc, char **argv) {
     long long n;
     if (opt == "--help" || opt == "-h") {
       std::fputs(usage, stdout);
+      return 0;
+    } else if (opt == "--version") {
+      std::puts("kivos-run " KIVOS_VERSION);
       return 0;
     } else if (opt == "--root") {
       o.root = next();
@@ -128,7 +168,36 @@ int run(int argc, char **argv) {
       if (o.drives.probes.size() <= size_t(index)) o.drives.probes.resize(size_t(index) + 1, 1);
       o.drives.probes[size_t(index)] = int32_t(r);
     } else if (opt == "--trace") {
-      o.trace = stderr;
+      if (!o.trace) o.trace = stderr;
+    } else if (opt == "-e") {
+      std::string v = next();
+      if (v.rfind("trace=", 0) != 0) fail("-e wants trace=CALL,..., not '" + v + "'");
+      for (size_t at = 6; at <= v.size();) {
+        size_t comma = std::min(v.find(',', at), v.size());
+        std::string name = v.substr(at, comma - at);
+        std::vector<uint32_t> calls = kivos::calls_named(name);
+        if (calls.empty()) fail("-e trace: no call or class named '" + name + "'");
+        o.trace_with.only.insert(o.trace_with.only.end(), calls.begin(), calls.end());
+        at = comma + 1;
+      }
+      if (!o.trace) o.trace = stderr;
+    } else if (opt == "-s") {
+      std::string v = next();
+      if (!parse_int(v.c_str(), 0, 1 << 30, n)) fail("-s wants a number of bytes, not '" + v + "'");
+      o.trace_with.string_limit = size_t(n);
+    } else if (opt == "-o") {
+      std::string v = next();
+      trace_file = std::fopen(v.c_str(), "w");
+      if (!trace_file) fail("-o: " + v + ": " + std::strerror(errno));
+      o.trace = trace_file;
+    } else if (opt == "-t" || opt == "-r" || opt == "-T" || opt == "-c" || opt == "--fold-writes") {
+      kivos::trace_options &w = o.trace_with;
+      if (opt == "-t") w.stamps = kivos::trace_options::absolute;
+      if (opt == "-r") w.stamps = kivos::trace_options::relative;
+      w.durations |= opt == "-T";
+      w.summary |= opt == "-c";
+      w.fold_writes |= opt == "--fold-writes";
+      if (!o.trace) o.trace = stderr;
     } else if (opt == "--timeout") {
       std::string v = next();
       if (!parse_seconds(v.c_str(), o.timeout_seconds))
@@ -138,6 +207,8 @@ int run(int argc, char **argv) {
       if (!parse_int(v.c_str(), 1, INT64_MAX, n))
         fail("--max-instructions wants a positive number, not '" + v + "'");
       o.max_instructions = uint64_t(n);
+    } else if (opt == "--profile") {
+      o.profile = true;
     } else if (opt == "--stats") {
       o.count_instructions = stats = true;
       if (inline_value && value != "stores") fail("--stats takes no value but 'stores'");
@@ -160,7 +231,7 @@ int run(int argc, char **argv) {
     } else {
       fail("unknown option " + opt);
     }
-    if (inline_value && (opt == "--trace" || opt == "--no-sleep"))
+    if (inline_value && (opt == "--trace" || opt == "--no-sleep" || opt == "--profile"))
       fail("option " + opt + " takes no value");
   }
   if (i >= argc) fail("no program given");
@@ -177,6 +248,8 @@ int run(int argc, char **argv) {
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   if (r.end != kivos::run_end::exited)
     std::fprintf(stderr, "kivos-run: %s: %s\n", o.program.c_str(), r.message.c_str());
+  if (trace_file) std::fclose(trace_file);
+  if (o.profile) print_profile(r, o.program);
   if (!r.output_error.empty())
     std::fprintf(stderr, "kivos-run: standard output: %s; the program's output was lost\n",
                  r.output_error.c_str());

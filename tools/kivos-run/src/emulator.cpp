@@ -6,6 +6,9 @@
 #include "loader.h"
 #include "trace.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <cxxabi.h>
 #include <csetjmp>
 #include <csignal>
 #include <cstdio>
@@ -41,11 +44,22 @@ struct session {
   uc_mem_type fault_type{};
   uint64_t instructions = 0;
   uint64_t tsc_reads = 0;
-  std::unordered_map<uint64_t, uint16_t> block_instructions; // (address, size) -> count
+  using clock = std::chrono::steady_clock;
+  clock::time_point started = clock::now();
+  std::optional<tracer> trace;
+  struct block_info {
+    uint16_t instructions = 0;
+    size_t function = 0;
+  };
+  std::unordered_map<uint64_t, block_info> blocks; // by (address, size)
+  std::vector<elf32::function> functions;          // with options.profile
+  std::vector<profile_entry> profile;              // one per function, and one for the rest
   bool instruction_limit_hit = false;
   bool emulator_aborted = false;
 
-  session(const run_options &o, run_result &r) : options(o), result(r), k(o, memory, r) {}
+  session(const run_options &o, run_result &r) : options(o), result(r), k(o, memory, r) {
+    if (o.trace) trace.emplace(o);
+  }
   ~session() {
     if (uc) uc_close(uc);
   }
@@ -96,25 +110,22 @@ struct session {
     int ids[5] = {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EIP};
     uint32_t regs[5] = {};
     void *ptrs[5] = {&regs[0], &regs[1], &regs[2], &regs[3], &regs[4]};
-    uc_reg_read_batch(uc, ids, ptrs, k.keep_data ? 5 : 4);
+    uc_reg_read_batch(uc, ids, ptrs, k.keep_data || !profile.empty() ? 5 : 4);
     trap_record t;
     t.number = regs[0];
     t.ebx = regs[1];
     t.ecx = regs[2];
     t.edx = regs[3];
     t.eip = regs[4];
-    bool served = true;
-    std::optional<int32_t> forced;
-    if (options.override_result && t.number != KIVOS_SYS_EXIT) forced = options.override_result(t);
-    if (forced) {
-      t.result = *forced;
-      if (k.keep_data && (t.number == KIVOS_SYS_WRITE || t.number == KIVOS_SYS_WRITEFILE))
-        memory.append(t.ecx, t.edx, t.data);
-    } else {
-      served = k.serve(t);
-    }
+    auto begin = options.trace ? std::chrono::steady_clock::now() : clock::time_point{};
+    bool served = k.serve(t);
     ++result.trap_count;
-    if (options.trace) std::fprintf(options.trace, "%s\n", trace_line(t, memory, served).c_str());
+    if (!profile.empty()) ++profile[function_at(t.eip - 2)].traps;
+    if (trace) {
+      auto end = clock::now();
+      trace->record(t, memory, served, std::chrono::duration<double>(begin - started).count(),
+                    std::chrono::duration<double>(end - begin).count());
+    }
     if (k.exited || k.deadline_hit) {
       uc_emu_stop(uc);
     } else {
@@ -195,12 +206,28 @@ struct session {
   // many a block holds, once per block.
   static void block_hook(uc_engine *uc, uint64_t address, uint32_t size, void *user) {
     auto &s = *static_cast<session *>(user);
-    auto [it, fresh] = s.block_instructions.try_emplace(address << 16 | size, 0);
+    auto [it, fresh] = s.blocks.try_emplace(address << 16 | size, block_info{});
     if (fresh) {
       uc_tb tb{};
-      if (uc_ctl_request_cache(uc, address, &tb) == UC_ERR_OK) it->second = tb.icount;
+      if (uc_ctl_request_cache(uc, address, &tb) == UC_ERR_OK) it->second.instructions = tb.icount;
+      it->second.function = s.function_at(uint32_t(address));
     }
-    s.instructions += it->second;
+    s.instructions += it->second.instructions;
+    if (!s.profile.empty()) s.profile[it->second.function].instructions += it->second.instructions;
+  }
+
+  // The index in `profile` of the function holding address; the last entry
+  // stands for all code outside them.
+  size_t function_at(uint32_t address) const {
+    auto after =
+        std::upper_bound(functions.begin(), functions.end(), address,
+                         [](uint32_t a, const elf32::function &f) { return a < f.address; });
+    if (after != functions.begin()) {
+      const elf32::function &f = after[-1];
+      if (address - f.address < std::max<uint32_t>(f.size, 1))
+        return size_t(after - functions.begin() - 1);
+    }
+    return functions.size();
   }
 
   static void store_hook(uc_engine *, uc_mem_type, uint64_t, int, int64_t, void *user) {
@@ -270,8 +297,19 @@ struct session {
   }
 
   std::string start(uint32_t &entry, uint32_t &sp) {
-    std::string err = load_program(options, memory, entry, sp);
+    std::string err =
+        load_program(options, memory, entry, sp, options.profile ? &functions : nullptr);
     if (!err.empty()) return err;
+    if (options.profile && !functions.empty()) {
+      for (const elf32::function &f : functions) {
+        // C++ names as a reader knows them.
+        int status = -1;
+        char *plain = abi::__cxa_demangle(f.name.c_str(), nullptr, nullptr, &status);
+        profile.push_back({status == 0 ? plain : f.name});
+        std::free(plain);
+      }
+      profile.push_back({"(unknown)"});
+    }
     err = k.fs.open_root(options.root);
     if (!err.empty()) return err;
 
@@ -306,7 +344,7 @@ struct session {
     // A limit needs every instruction seen; a count only every block.
     if (options.max_instructions)
       uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(code_hook), this, 1, 0);
-    else if (options.count_instructions)
+    else if (options.count_instructions || options.profile)
       uc_hook_add(uc, &h, UC_HOOK_BLOCK, reinterpret_cast<void *>(block_hook), this, 1, 0);
     if (options.count_stores)
       uc_hook_add(uc, &h, UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(store_hook), this, 1, 0);
@@ -392,6 +430,11 @@ run_result run(const run_options &options) {
   }
   s.execute(entry);
   result.instructions = s.instructions;
+  for (const profile_entry &p : s.profile)
+    if (p.instructions || p.traps) result.profile.push_back(p);
+  std::stable_sort(result.profile.begin(), result.profile.end(),
+                   [](const auto &a, const auto &b) { return a.instructions > b.instructions; });
+  if (s.trace) s.trace->finish();
   s.k.flush_console();
   return result;
 }

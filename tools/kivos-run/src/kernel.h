@@ -44,9 +44,9 @@ struct kernel {
   size_t input_pos = 0; // into options.input
   std::chrono::steady_clock::time_point deadline{};
   bool has_deadline = false;
-  bool deadline_hit = false; // a sleep or a blocked call ran into the time limit
+  bool deadline_hit = false;    // a sleep or a blocked call ran into the time limit
   bool console_started = false; // the first console write has been flushed
-  int console_error = 0;     // errno of a failed console write; later writes fail with it
+  int console_error = 0;        // errno of a failed console write; later writes fail with it
 
   struct open_file {
     int host_fd = -1;

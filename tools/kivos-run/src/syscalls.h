@@ -27,6 +27,7 @@ struct syscall_row {
   uint32_t number;
   const char *name;
   std::array<arg, 3> args; // ebx, ecx, edx
+  const char *classes;     // the trace classes it belongs to, comma-separated
   // Serves the call; null for a call the stand-in knows but does not provide.
   int32_t (*handler)(kernel &, const trap_record &);
 };

@@ -4,8 +4,11 @@
 #include "guest_memory.h"
 #include "syscalls.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <kivos/syscalls.h>
 
 namespace kivos {
@@ -65,7 +68,8 @@ std::string quote(const std::string &bytes, size_t limit) {
   return s;
 }
 
-std::string trace_line(const trap_record &t, const guest_memory &memory, bool served) {
+std::string trace_line(const trap_record &t, const guest_memory &memory, bool served,
+                       size_t string_limit) {
   const syscall_row *info = find_syscall(t.number);
   std::string line = trap_name(t.number) + "(";
   const uint32_t regs[3] = {t.ebx, t.ecx, t.edx};
@@ -99,7 +103,7 @@ std::string trace_line(const trap_record &t, const guest_memory &memory, bool se
       case arg::buffer_in:
       case arg::buffer_out:
         // The bytes, unless there were none to show because the call failed.
-        line += t.data.empty() && regs[i + 1] != 0 ? tools::hex(v) : quote(t.data);
+        line += t.data.empty() && regs[i + 1] != 0 ? tools::hex(v) : quote(t.data, string_limit);
         break;
       }
     }
@@ -112,6 +116,110 @@ std::string trace_line(const trap_record &t, const guest_memory &memory, bool se
     if (const char *name = strerrorname_np(-t.result)) line += std::string(" ") + name;
   }
   return line;
+}
+
+std::vector<uint32_t> calls_named(const std::string &name) {
+  std::vector<uint32_t> numbers;
+  for (uint32_t n = 0; n < 256; ++n) {
+    const syscall_row *row = find_syscall(n);
+    if (!row) continue;
+    std::string classes = std::string(",") + row->classes + ",";
+    if (name == row->name || classes.find("," + name + ",") != std::string::npos)
+      numbers.push_back(n);
+  }
+  return numbers;
+}
+
+void tracer::print(const std::string &line, double start, double seconds) {
+  const trace_options &w = options.trace_with;
+  std::string prefix, suffix;
+  char buf[64];
+  if (w.stamps == trace_options::absolute) {
+    auto now = std::chrono::system_clock::now();
+    auto us = std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
+    std::time_t secs = std::time_t(us / 1000000);
+    std::tm tm;
+    localtime_r(&secs, &tm);
+    std::strftime(buf, sizeof buf, "%H:%M:%S", &tm);
+    prefix = std::string(buf) + "." + std::to_string(1000000 + us % 1000000).substr(1) + " ";
+  } else if (w.stamps == trace_options::relative) {
+    std::snprintf(buf, sizeof buf, "%10.6f ", start - last_start);
+    prefix = buf;
+    last_start = start;
+  }
+  if (w.durations) {
+    std::snprintf(buf, sizeof buf, " <%.6f>", seconds);
+    suffix = buf;
+  }
+  std::fprintf(options.trace, "%s%s%s\n", prefix.c_str(), line.c_str(), suffix.c_str());
+}
+
+void tracer::end_fold() {
+  if (folded == 0) return;
+  std::string line = folded_line;
+  if (folded > 1) {
+    // The whole run of bytes, as one write of them would show.
+    line = "write(" + std::to_string(folded_fd) + ", " +
+           quote(folded_bytes, options.trace_with.string_limit) + ", " +
+           std::to_string(folded_bytes.size()) + ") = " + std::to_string(folded_bytes.size()) +
+           " [" + std::to_string(folded) + " one-byte writes folded]";
+  }
+  print(line, folded_start, folded_seconds);
+  folded = 0;
+  folded_bytes.clear();
+}
+
+void tracer::record(const trap_record &t, const guest_memory &memory, bool served, double start,
+                    double seconds) {
+  const trace_options &w = options.trace_with;
+  if (!w.only.empty() && std::find(w.only.begin(), w.only.end(), t.number) == w.only.end()) return;
+  if (w.summary) {
+    totals &row = summary[trap_name(t.number)];
+    ++row.calls;
+    row.errors += t.number != KIVOS_SYS_EXIT && t.result < 0;
+    row.seconds += seconds;
+    return;
+  }
+  bool one_byte = w.fold_writes && t.number == KIVOS_SYS_WRITE && t.edx == 1 && t.result == 1 &&
+                  t.data.size() == 1;
+  if (!one_byte || (folded && t.ebx != folded_fd)) end_fold();
+  if (!one_byte) return print(trace_line(t, memory, served, w.string_limit), start, seconds);
+  if (folded++ == 0) {
+    folded_line = trace_line(t, memory, served, w.string_limit);
+    folded_fd = t.ebx;
+    folded_start = start;
+    folded_seconds = 0;
+  }
+  folded_bytes += t.data;
+  folded_seconds += seconds;
+}
+
+void tracer::finish() {
+  end_fold();
+  if (!options.trace_with.summary) return;
+  std::vector<std::pair<std::string, totals>> rows(summary.begin(), summary.end());
+  std::stable_sort(rows.begin(), rows.end(), [](const auto &a, const auto &b) {
+    return a.second.seconds > b.second.seconds;
+  });
+  totals all;
+  for (const auto &[name, row] : rows) {
+    all.calls += row.calls;
+    all.errors += row.errors;
+    all.seconds += row.seconds;
+  }
+  std::FILE *out = options.trace;
+  std::fprintf(out, "%% time     seconds  usecs/call     calls    errors syscall\n");
+  std::fprintf(out, "------ ----------- ----------- --------- --------- ----------------\n");
+  auto line = [&](const std::string &name, const totals &row) {
+    std::fprintf(out, "%6.2f %11.6f %11.0f %9llu %9s %s\n",
+                 all.seconds > 0 ? 100 * row.seconds / all.seconds : 0.0, row.seconds,
+                 row.calls ? 1e6 * row.seconds / double(row.calls) : 0.0,
+                 static_cast<unsigned long long>(row.calls),
+                 row.errors ? std::to_string(row.errors).c_str() : "", name.c_str());
+  };
+  for (const auto &[name, row] : rows) line(name, row);
+  std::fprintf(out, "------ ----------- ----------- --------- --------- ----------------\n");
+  line("total", all);
 }
 
 } // namespace kivos

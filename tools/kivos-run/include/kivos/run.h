@@ -48,6 +48,16 @@ struct fault_report {
 // that need a kernel misbehaving in a particular way.
 using trap_override = std::function<std::optional<int32_t>(const trap_record &)>;
 
+// How the trace shows the traps, in the habits of strace.
+struct trace_options {
+  std::vector<uint32_t> only; // the calls to show; empty: all
+  size_t string_limit = 32;   // bytes of a buffer shown before "..."
+  enum { none, absolute, relative } stamps = none;
+  bool durations = false;   // the time spent in each call
+  bool summary = false;     // a table of counts, errors and time at the end, no lines
+  bool fold_writes = false; // one line for a run of one-byte writes to one descriptor
+};
+
 struct run_options {
   std::string program;           // path of the executable
   std::vector<std::string> args; // argv[0], argv[1], ...; argv[0] defaults to the program path
@@ -57,10 +67,12 @@ struct run_options {
   bool capture_console = false;     // keep console output in the result instead of printing it
   bool record_traps = false;        // keep every trap in the result
   std::FILE *trace = nullptr;       // one line per trap, strace style
+  trace_options trace_with;
   double timeout_seconds = 0;       // 0: no limit; else ends even a program blocked on input
   uint64_t max_instructions = 0;    // 0: no limit (a limit slows emulation down)
   bool count_instructions = false;  // count every instruction (a block at a time)
   bool count_stores = false;        // count every guest store (slows emulation down)
+  bool profile = false;             // instructions and traps per function of the symbol table
   bool real_sleep = true;           // usleep and sleep wait for real
   uint32_t console_write_limit = 0; // accept at most this many bytes per console write; 0: all
   uint32_t stack_size = 1u << 20;
@@ -68,6 +80,11 @@ struct run_options {
   // differs from run to run); else this value, one more at each read.
   std::optional<uint64_t> fixed_tsc;
   trap_override override_result;
+};
+
+struct profile_entry {
+  std::string function; // "(unknown)" for code outside every function the program names
+  uint64_t instructions = 0, traps = 0;
 };
 
 struct run_result {
@@ -78,12 +95,17 @@ struct run_result {
   std::string console;            // with capture_console
   std::vector<trap_record> traps; // with record_traps
   uint64_t trap_count = 0;
-  uint64_t instructions = 0; // with count_instructions or max_instructions
-  uint64_t stores = 0;       // with count_stores
-  std::string output_error;  // why console output could not be written; empty when it all was
+  uint64_t instructions = 0;          // with count_instructions or max_instructions
+  uint64_t stores = 0;                // with count_stores
+  std::vector<profile_entry> profile; // with profile: hottest first; empty without symbols
+  std::string output_error; // why console output could not be written; empty when it all was
 };
 
 run_result run(const run_options &options);
+
+// The calls of a trace class ("file", "console", "process", "drive",
+// "stream"), or the call of that name; empty when there is none.
+std::vector<uint32_t> calls_named(const std::string &name);
 
 // The exit status kivos-run gives for a result.
 int exit_code(const run_result &result);

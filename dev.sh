@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(clang lld llvm libclang-rt-14-dev cmake ninja-build pkgconf python3
+packages=(clang lld llvm libclang-rt-14-dev cmake ninja-build pkgconf python3 gdb
           libunicorn-dev libgtest-dev libbenchmark-dev)
 
 install_missing() {

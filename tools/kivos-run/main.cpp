@@ -55,6 +55,11 @@ const char usage[] =
     "                        run time on standard error at the end\n"
     "  --stats=stores        the same, and the number of guest stores (counting them\n"
     "                        slows emulation down)\n"
+    "  -g, --gdb PORT        stop before the first instruction and wait for gdb on\n"
+    "                        localhost:PORT (0: any free port, said on standard\n"
+    "                        error), then: gdb NAME.elf -ex 'target remote :PORT'.\n"
+    "                        Registers, memory, breakpoints, watchpoints on writes,\n"
+    "                        stepping and Ctrl-C work; there is no time limit\n"
     "  --profile             print, at the end, the instructions and system calls\n"
     "                        spent in each function of PROGRAM's symbol table,\n"
     "                        hottest first (use the unstripped NAME.elf)\n"
@@ -207,6 +212,10 @@ int run(int argc, char **argv) {
       if (!parse_int(v.c_str(), 1, INT64_MAX, n))
         fail("--max-instructions wants a positive number, not '" + v + "'");
       o.max_instructions = uint64_t(n);
+    } else if (opt == "--gdb" || opt == "-g") {
+      std::string v = next();
+      if (!parse_int(v.c_str(), 0, 65535, n)) fail(opt + " wants a port number, not '" + v + "'");
+      o.gdb_port = uint16_t(n);
     } else if (opt == "--profile") {
       o.profile = true;
     } else if (opt == "--stats") {

@@ -1,18 +1,19 @@
 // Loads a kivos executable into an emulated 32-bit x86 processor and runs it,
 // serving every int 0x80 in an interrupt hook.
 #include "../../common/text.h"
+#include "gdb_stub.h"
 #include "guest_memory.h"
 #include "kernel.h"
 #include "loader.h"
 #include "trace.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cxxabi.h>
 #include <csetjmp>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <cxxabi.h>
 #include <kivos/run.h>
 #include <kivos/syscalls.h>
 #include <unicorn/unicorn.h>
@@ -369,6 +370,36 @@ struct session {
     }
     deadline_alarm alarm(timeout_us ? &k.deadline : nullptr);
     uc_err err = emulate(entry, timeout_us, 0);
+    conclude(err);
+  }
+
+  // Runs the program under gdb, without a time limit.
+  void debug(uint32_t entry) {
+    uc_reg_write(uc, UC_X86_REG_EIP, &entry);
+    gdb_link link{uc, memory, [this](bool step) {
+                    uc_err err = emulate(eip(), 0, step ? 1 : 0);
+                    if (k.exited) {
+                      result.end = run_end::exited;
+                      return guest_stop{guest_stop::exited, result.exit_status};
+                    }
+                    if (!faulted && !emulator_aborted && err == UC_ERR_OK) return guest_stop{};
+                    conclude(err);
+                    return guest_stop{guest_stop::faulted, signal_of(result.fault.kind)};
+                  }};
+    std::string err = serve_gdb(link, *options.gdb_port);
+    if (!err.empty()) {
+      result.end = run_end::fault;
+      result.message = err;
+    }
+  }
+
+  static int signal_of(const std::string &kind) {
+    if (kind == "invalid instruction" || kind == "code the emulator cannot translate") return 4;
+    return kind == "divide error" ? 8 : 11; // SIGFPE, else SIGSEGV
+  }
+
+  // Says how the run ended after the emulator returned `err`.
+  void conclude(uc_err err) {
     if (k.exited) {
       result.end = run_end::exited;
       return;
@@ -428,7 +459,10 @@ run_result run(const run_options &options) {
     result.message = err;
     return result;
   }
-  s.execute(entry);
+  if (options.gdb_port)
+    s.debug(entry);
+  else
+    s.execute(entry);
   result.instructions = s.instructions;
   for (const profile_entry &p : s.profile)
     if (p.instructions || p.traps) result.profile.push_back(p);

@@ -72,6 +72,7 @@ struct run_options {
   uint64_t max_instructions = 0;    // 0: no limit (a limit slows emulation down)
   bool count_instructions = false;  // count every instruction (a block at a time)
   bool count_stores = false;        // count every guest store (slows emulation down)
+  std::optional<uint16_t> gdb_port; // wait for gdb on localhost:port before the first instruction
   bool profile = false;             // instructions and traps per function of the symbol table
   bool real_sleep = true;           // usleep and sleep wait for real
   uint32_t console_write_limit = 0; // accept at most this many bytes per console write; 0: all

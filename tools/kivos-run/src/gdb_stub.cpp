@@ -1,0 +1,412 @@
+// The remote protocol, written here: the subset gdb needs for an i386
+// program is small (a dozen packets), and a hand-written stub serves the
+// emulator's own state directly. Packets are $data#checksum, answered by
+// '+'; a lone 0x03 while the program runs is Ctrl-C.
+#include "gdb_stub.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace kivos {
+namespace {
+
+constexpr int sigint = 2, sigtrap = 5;
+
+// gdb's i386 registers, in its order: the general ones, then the x87 unit.
+constexpr int general_registers[] = {
+    UC_X86_REG_EAX, UC_X86_REG_ECX,    UC_X86_REG_EDX, UC_X86_REG_EBX,
+    UC_X86_REG_ESP, UC_X86_REG_EBP,    UC_X86_REG_ESI, UC_X86_REG_EDI,
+    UC_X86_REG_EIP, UC_X86_REG_EFLAGS, UC_X86_REG_CS,  UC_X86_REG_SS,
+    UC_X86_REG_DS,  UC_X86_REG_ES,     UC_X86_REG_FS,  UC_X86_REG_GS};
+constexpr int fpu_controls[] = {UC_X86_REG_FPCW, UC_X86_REG_FPSW, UC_X86_REG_FPTAG, UC_X86_REG_FCS,
+                                UC_X86_REG_FIP,  UC_X86_REG_FDS,  UC_X86_REG_FDP,   UC_X86_REG_FOP};
+constexpr int register_count = 16 + 8 + 8; // general, st0 to st7, controls
+
+std::string hex_bytes(const void *data, size_t n) {
+  static const char digits[] = "0123456789abcdef";
+  std::string s;
+  for (size_t i = 0; i < n; ++i) {
+    uint8_t b = static_cast<const uint8_t *>(data)[i];
+    s += digits[b >> 4];
+    s += digits[b & 15];
+  }
+  return s;
+}
+
+int hex_value(char c) {
+  return c >= '0' && c <= '9'                 ? c - '0'
+         : (c | 32) >= 'a' && (c | 32) <= 'f' ? (c | 32) - 'a' + 10
+                                              : -1;
+}
+
+// Reads hexadecimal bytes; false at anything else.
+bool unhex(const std::string &s, size_t at, size_t n, uint8_t *out) {
+  if (s.size() < at + 2 * n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    int hi = hex_value(s[at + 2 * i]), lo = hex_value(s[at + 2 * i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out[i] = uint8_t(hi << 4 | lo);
+  }
+  return true;
+}
+
+// A number in hexadecimal at s[at], moving `at` past it.
+uint32_t number(const std::string &s, size_t &at) {
+  uint32_t v = 0;
+  for (int d; at < s.size() && (d = hex_value(s[at])) >= 0; ++at) v = v << 4 | uint32_t(d);
+  return v;
+}
+
+struct stub {
+  gdb_link &link;
+  int fd = -1;
+  std::string pending; // bytes read but not yet parsed
+  std::map<uint32_t, uc_hook> breakpoints;
+  std::map<std::pair<uint32_t, uint32_t>, uc_hook> watchpoints;
+  uc_hook after_write = 0; // stops after a watched write, while there are watchpoints
+  uint32_t resume_at = 0;  // a breakpoint here does not stop the first instruction
+  bool resuming = false;
+  bool breakpoint_hit = false;
+  std::optional<uint32_t> watch_hit, watch_seen;
+  std::atomic<bool> interrupted{false};
+  bool killed = false;
+
+  uint32_t eip() {
+    uint32_t v = 0;
+    uc_reg_read(link.uc, UC_X86_REG_EIP, &v);
+    return v;
+  }
+
+  // The physical register behind st(i): the stack top is in the status word.
+  int st_register(int i) {
+    uint32_t status = 0;
+    uc_reg_read(link.uc, UC_X86_REG_FPSW, &status);
+    return UC_X86_REG_FP0 + int((status >> 11) + uint32_t(i)) % 8;
+  }
+
+  // Register n as gdb lays it out: 4 bytes, or 10 for st0 to st7.
+  std::string read_register(int n) {
+    if (n < 16 || n >= 24) {
+      uint32_t v = 0;
+      uc_reg_read(link.uc, n < 16 ? general_registers[n] : fpu_controls[n - 24], &v);
+      return hex_bytes(&v, 4);
+    }
+    uint8_t bytes[16] = {}; // the emulator gives 8 bytes of significand, 2 of exponent
+    uc_reg_read(link.uc, st_register(n - 16), bytes);
+    return hex_bytes(bytes, 10);
+  }
+
+  bool write_register(int n, const std::string &s, size_t at) {
+    if (n < 0 || n >= register_count) return false;
+    if (n < 16 || n >= 24) {
+      uint32_t v;
+      if (!unhex(s, at, 4, reinterpret_cast<uint8_t *>(&v))) return false;
+      return uc_reg_write(link.uc, n < 16 ? general_registers[n] : fpu_controls[n - 24], &v) ==
+             UC_ERR_OK;
+    }
+    uint8_t bytes[16] = {};
+    if (!unhex(s, at, 10, bytes)) return false;
+    return uc_reg_write(link.uc, st_register(n - 16), bytes) == UC_ERR_OK;
+  }
+
+  static void on_breakpoint(uc_engine *uc, uint64_t address, uint32_t, void *user) {
+    auto &s = *static_cast<stub *>(user);
+    if (s.resuming && address == s.resume_at) {
+      s.resuming = false;
+      return;
+    }
+    s.breakpoint_hit = true;
+    uc_emu_stop(uc);
+  }
+
+  static bool on_watched_write(uc_engine *, uc_mem_type, uint64_t address, int, int64_t,
+                               void *user) {
+    static_cast<stub *>(user)->watch_seen = uint32_t(address);
+    return true;
+  }
+
+  // The store has been made by the time the next instruction starts.
+  static void after_each_instruction(uc_engine *uc, uint64_t, uint32_t, void *user) {
+    auto &s = *static_cast<stub *>(user);
+    s.resuming = false;
+    if (!s.watch_seen) return;
+    s.watch_hit = s.watch_seen;
+    s.watch_seen.reset();
+    uc_emu_stop(uc);
+  }
+
+  bool set_point(char type, uint32_t address, uint32_t length, bool insert) {
+    uc_hook h;
+    if (type == '0' || type == '1') { // software and hardware breakpoints alike
+      auto it = breakpoints.find(address);
+      if (!insert) {
+        if (it != breakpoints.end()) uc_hook_del(link.uc, it->second), breakpoints.erase(it);
+        return true;
+      }
+      if (it != breakpoints.end()) return true;
+      if (uc_hook_add(link.uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(on_breakpoint), this,
+                      address, address) != UC_ERR_OK)
+        return false;
+      breakpoints[address] = h;
+      return true;
+    }
+    if (type != '2' || length == 0) return false; // only watchpoints on writes
+    auto key = std::make_pair(address, length);
+    auto it = watchpoints.find(key);
+    if (!insert) {
+      if (it != watchpoints.end()) uc_hook_del(link.uc, it->second), watchpoints.erase(it);
+    } else if (it == watchpoints.end()) {
+      if (uc_hook_add(link.uc, &h, UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(on_watched_write),
+                      this, address, uint64_t(address) + length - 1) != UC_ERR_OK)
+        return false;
+      watchpoints[key] = h;
+    }
+    // Checking after every instruction is slow, so only while something is watched.
+    if (watchpoints.empty() && after_write) uc_hook_del(link.uc, after_write), after_write = 0;
+    if (!watchpoints.empty() && !after_write)
+      uc_hook_add(link.uc, &after_write, UC_HOOK_CODE,
+                  reinterpret_cast<void *>(after_each_instruction), this, 1, 0);
+    return true;
+  }
+
+  // Runs the guest; a second thread turns gdb's Ctrl-C into a stop.
+  std::string resume(bool step) {
+    resume_at = eip();
+    resuming = true;
+    breakpoint_hit = false;
+    watch_hit.reset();
+    interrupted = false;
+    std::atomic<bool> running{true};
+    std::thread listener;
+    if (!step) {
+      listener = std::thread([&] {
+        while (running) {
+          pollfd p{fd, POLLIN, 0};
+          if (poll(&p, 1, 20) <= 0) continue;
+          char c;
+          if (recv(fd, &c, 1, MSG_PEEK) == 1 && c == 3) {
+            recv(fd, &c, 1, 0);
+            interrupted = true;
+            uc_emu_stop(link.uc);
+          }
+          return; // anything else waits for the next packet
+        }
+      });
+    }
+    guest_stop stop = link.resume(step);
+    running = false;
+    if (listener.joinable()) listener.join();
+    char reply[64];
+    if (stop.kind == guest_stop::exited) {
+      std::snprintf(reply, sizeof reply, "W%02x", stop.code & 0xff);
+    } else if (stop.kind == guest_stop::faulted) {
+      std::snprintf(reply, sizeof reply, "S%02x", stop.code);
+    } else if (watch_hit) {
+      std::snprintf(reply, sizeof reply, "T%02xwatch:%x;", sigtrap, *watch_hit);
+    } else {
+      std::snprintf(reply, sizeof reply, "S%02x", interrupted ? sigint : sigtrap);
+    }
+    return reply;
+  }
+
+  bool send(const std::string &data) {
+    uint8_t sum = 0;
+    for (char c : data) sum = uint8_t(sum + uint8_t(c));
+    char tail[4];
+    std::snprintf(tail, sizeof tail, "#%02x", sum);
+    std::string packet = "$" + data + tail;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      if (::send(fd, packet.data(), packet.size(), MSG_NOSIGNAL) != ssize_t(packet.size()))
+        return false;
+      char ack;
+      if (recv(fd, &ack, 1, 0) != 1) return false;
+      if (ack == '+') return true;
+    }
+    return false;
+  }
+
+  // The next packet's data; nothing when gdb has gone.
+  std::optional<std::string> receive() {
+    for (;;) {
+      size_t start = pending.find('$');
+      size_t hash = start == std::string::npos ? start : pending.find('#', start);
+      if (hash != std::string::npos && pending.size() >= hash + 3) {
+        std::string data = pending.substr(start + 1, hash - start - 1);
+        pending.erase(0, hash + 3);
+        ::send(fd, "+", 1, MSG_NOSIGNAL);
+        return data;
+      }
+      char buf[4096];
+      ssize_t n = recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) return std::nullopt;
+      pending.append(buf, size_t(n));
+    }
+  }
+
+  // Answers one packet; false when the session ends.
+  bool answer(const std::string &p, bool &program_ended) {
+    std::string reply;
+    size_t at = 1;
+    switch (p.empty() ? 0 : p[0]) {
+    case '?':
+      reply = "S05";
+      break;
+    case 'q':
+      if (p.rfind("qSupported", 0) == 0)
+        reply = "PacketSize=4000;swbreak+;hwbreak+";
+      else if (p == "qAttached")
+        reply = "1";
+      else if (p == "qC")
+        reply = "QC1";
+      else if (p == "qfThreadInfo")
+        reply = "m1";
+      else if (p == "qsThreadInfo")
+        reply = "l";
+      break;
+    case 'H':
+      reply = "OK";
+      break;
+    case 'g':
+      for (int n = 0; n < register_count; ++n) reply += read_register(n);
+      break;
+    case 'G': {
+      reply = "OK";
+      for (int n = 0; n < register_count && at < p.size(); ++n) {
+        if (!write_register(n, p, at)) reply = "E01";
+        at += n >= 16 && n < 24 ? 20 : 8;
+      }
+      break;
+    }
+    case 'p': {
+      int n = int(number(p, at));
+      reply = n < register_count ? read_register(n) : "E01";
+      break;
+    }
+    case 'P': {
+      int n = int(number(p, at));
+      reply = at < p.size() && p[at] == '=' && write_register(n, p, at + 1) ? "OK" : "E01";
+      break;
+    }
+    case 'm': {
+      uint32_t address = number(p, at);
+      uint32_t length = at < p.size() && p[at] == ',' ? number(p, ++at) : 0;
+      std::string bytes;
+      reply = length <= 0x10000 &&
+                      link.memory.read(address, (bytes.resize(length), bytes.data()), length, 0)
+                  ? hex_bytes(bytes.data(), length)
+                  : "E14";
+      break;
+    }
+    case 'M': {
+      uint32_t address = number(p, at);
+      uint32_t length = at < p.size() && p[at] == ',' ? number(p, ++at) : 0;
+      std::string bytes(length, '\0');
+      bool ok = length <= 0x10000 && at < p.size() && p[at] == ':' &&
+                unhex(p, at + 1, length, reinterpret_cast<uint8_t *>(bytes.data())) &&
+                link.memory.accessible(address, length, 0);
+      // Through the emulator, which also drops code it translated from there.
+      reply =
+          ok && uc_mem_write(link.uc, address, bytes.data(), length) == UC_ERR_OK ? "OK" : "E14";
+      if (ok) uc_ctl_remove_cache(link.uc, address, uint64_t(address) + length);
+      break;
+    }
+    case 'Z':
+    case 'z': {
+      char type = p.size() > 1 ? p[1] : 0;
+      at = 3;
+      uint32_t address = number(p, at);
+      uint32_t length = at < p.size() && p[at] == ',' ? number(p, ++at) : 0;
+      reply = set_point(type, address, length, p[0] == 'Z') ? "OK"
+              : type == '0' || type == '1' || type == '2'   ? "E01"
+                                                            : "";
+      break;
+    }
+    case 'v':
+      if (p == "vCont?")
+        reply = "vCont;c;C;s;S";
+      else if (p.rfind("vCont;c", 0) == 0 || p.rfind("vCont;C", 0) == 0)
+        reply = resume(false);
+      else if (p.rfind("vCont;s", 0) == 0 || p.rfind("vCont;S", 0) == 0)
+        reply = resume(true);
+      else if (p.rfind("vKill", 0) == 0)
+        return killed = true, send("OK"), false;
+      break;
+    case 'c':
+    case 's':
+      if (at < p.size()) {
+        uint32_t address = number(p, at);
+        uc_reg_write(link.uc, UC_X86_REG_EIP, &address);
+      }
+      reply = resume(p[0] == 's');
+      break;
+    case 'D':
+      send("OK");
+      return false;
+    case 'k':
+      killed = true;
+      return false;
+    }
+    if (!reply.empty() &&
+        (reply[0] == 'W' || (reply[0] == 'S' && reply != "S05" && reply != "S02")))
+      program_ended = true;
+    return send(reply);
+  }
+};
+
+} // namespace
+
+std::string serve_gdb(gdb_link &link, uint16_t port) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener < 0) return std::string("gdb: socket: ") + std::strerror(errno);
+  int one = 1;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+      listen(listener, 1) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+    std::string err =
+        std::string("gdb: port ") + std::to_string(port) + ": " + std::strerror(errno);
+    close(listener);
+    return err;
+  }
+  std::fprintf(stderr, "kivos-run: waiting for gdb on localhost:%u\n",
+               unsigned(ntohs(addr.sin_port)));
+  std::fflush(stderr);
+  int fd;
+  do fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  close(listener);
+  if (fd < 0) return std::string("gdb: accept: ") + std::strerror(errno);
+  stub s{link};
+  s.fd = fd;
+  bool program_ended = false;
+  while (auto packet = s.receive()) {
+    if (!s.answer(*packet, program_ended) || program_ended) break;
+  }
+  close(fd);
+  // A program gdb let go of runs on to its end.
+  if (s.killed) return "killed from gdb";
+  if (!program_ended) {
+    for (auto &[address, h] : s.breakpoints) uc_hook_del(link.uc, h);
+    for (auto &[key, h] : s.watchpoints) uc_hook_del(link.uc, h);
+    if (s.after_write) uc_hook_del(link.uc, s.after_write);
+    link.resume(false);
+  }
+  return {};
+}
+
+} // namespace kivos

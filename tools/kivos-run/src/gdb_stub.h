@@ -1,0 +1,34 @@
+// A gdb remote stub: lets gdb debug the guest over TCP on localhost, with
+// registers, memory, breakpoints, write watchpoints, stepping and Ctrl-C.
+#pragma once
+
+#include "guest_memory.h"
+
+#include <functional>
+#include <string>
+#include <unicorn/unicorn.h>
+
+namespace kivos {
+
+// How a resumed run stopped, as the session saw it.
+struct guest_stop {
+  enum { paused, exited, faulted } kind = paused;
+  int code = 0; // the exit status, or the signal of a fault
+};
+
+struct gdb_link {
+  uc_engine *uc;
+  guest_memory &memory;
+  // Runs the guest from its eip: one instruction when `step`, else until
+  // it ends or someone calls uc_emu_stop.
+  std::function<guest_stop(bool step)> resume;
+};
+
+// Listens on localhost:port (0: any free port) and says where on standard
+// error, then serves one gdb until it kills or detaches from the program,
+// or the program ends. Returns what went wrong ("killed from gdb" when it
+// killed the program), or an empty text. A detached program runs on to its
+// end.
+std::string serve_gdb(gdb_link &link, uint16_t port);
+
+} // namespace kivos

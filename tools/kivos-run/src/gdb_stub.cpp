@@ -121,6 +121,8 @@ struct stub {
 
   static void on_breakpoint(uc_engine *uc, uint64_t address, uint32_t, void *user) {
     auto &s = *static_cast<stub *>(user);
+    // This Unicorn still calls a deleted hook from code it translated before.
+    if (!s.breakpoints.count(uint32_t(address))) return;
     if (s.resuming && address == s.resume_at) {
       s.resuming = false;
       return;
@@ -129,9 +131,12 @@ struct stub {
     uc_emu_stop(uc);
   }
 
-  static bool on_watched_write(uc_engine *, uc_mem_type, uint64_t address, int, int64_t,
+  static bool on_watched_write(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t,
                                void *user) {
-    static_cast<stub *>(user)->watch_seen = uint32_t(address);
+    auto &s = *static_cast<stub *>(user);
+    for (const auto &[key, h] : s.watchpoints)
+      if (address < uint64_t(key.first) + key.second && address + uint64_t(size) > key.first)
+        s.watch_seen = key.first;
     return true;
   }
 

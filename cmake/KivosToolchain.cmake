@@ -16,15 +16,20 @@ endif()
 
 set(KIVOS_LINKER_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/kivos.ld)
 
-# Usage requirements of every piece of target code; the installed SDK hands
-# the same list to the programs built with it.
+# How every piece of target code is compiled, and what the installed SDK
+# hands on. The triple is Linux's, so that clang drives ld.lld itself, with
+# the system's own macros taken back: kivos code sees no Linux.
 set(KIVOS_C_OPTIONS
-  --target=i386-unknown-none-elf -march=i686 -mno-mmx -mno-sse -mno-sse2
+  --target=i386-pc-linux-gnu -U__linux__ -U__linux -Ulinux -U__gnu_linux__ -U__unix__ -U__unix
+  -Uunix -D__kivos__ -march=i686 -mno-mmx -mno-sse -mno-sse2 -mstack-alignment=4
   -ffreestanding -nostdlibinc -fno-pic -fno-stack-protector
-  -fno-asynchronous-unwind-tables -fno-unwind-tables
-  -ffunction-sections -fdata-sections -Oz -fomit-frame-pointer -fno-jump-tables)
+  -fno-asynchronous-unwind-tables -fno-unwind-tables -ffunction-sections -fdata-sections
+  -fomit-frame-pointer -fno-jump-tables)
 set(KIVOS_CXX_OPTIONS -nostdinc++ -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+# Small code for this tree's own builds; the SDK leaves optimisation to the
+# build type, so a Debug build is a debug build.
+set(KIVOS_SIZE_OPTIONS -Oz)
 add_library(kivos_target_flags INTERFACE)
 target_compile_options(kivos_target_flags INTERFACE
-  ${KIVOS_C_OPTIONS} $<$<COMPILE_LANGUAGE:CXX>:${KIVOS_CXX_OPTIONS}>)
+  ${KIVOS_C_OPTIONS} ${KIVOS_SIZE_OPTIONS} $<$<COMPILE_LANGUAGE:CXX>:${KIVOS_CXX_OPTIONS}>)
 add_library(kivos::target_flags ALIAS kivos_target_flags)

@@ -368,7 +368,11 @@ struct session {
       k.has_deadline = true;
       k.deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(timeout_us);
     }
-    deadline_alarm alarm(timeout_us ? &k.deadline : nullptr);
+    // Besides the emulator's own time limit, which a very short limit can
+    // slip past, and for a program blocked in the host.
+    deadline_alarm alarm(
+        timeout_us ? &k.deadline : nullptr,
+        [](void *engine) { uc_emu_stop(static_cast<uc_engine *>(engine)); }, uc);
     uc_err err = emulate(entry, timeout_us, 0);
     conclude(err);
   }
@@ -425,7 +429,7 @@ struct session {
       uc_query(uc, UC_QUERY_TIMEOUT, &timed_out);
       uint32_t pc = eip();
       uint8_t before = 0;
-      if (timed_out || k.deadline_hit) {
+      if (timed_out || k.deadline_hit || time_up()) {
         result.end = run_end::timeout;
         char limit[32];
         std::snprintf(limit, sizeof limit, "%g", options.timeout_seconds);

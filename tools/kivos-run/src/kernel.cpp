@@ -24,9 +24,12 @@ constexpr size_t console_block = 1 << 16;
 namespace {
 
 volatile sig_atomic_t g_time_up;
+void (*volatile g_stop)(void *);
+void *volatile g_stop_arg;
 
 void on_alarm(int) {
   g_time_up = 1;
+  if (g_stop) g_stop(g_stop_arg);
 }
 
 } // namespace
@@ -35,9 +38,12 @@ bool time_up() {
   return g_time_up;
 }
 
-deadline_alarm::deadline_alarm(const std::chrono::steady_clock::time_point *deadline) {
+deadline_alarm::deadline_alarm(const std::chrono::steady_clock::time_point *deadline,
+                               void (*stop)(void *), void *stop_arg) {
   g_time_up = 0;
   if (!deadline) return;
+  g_stop_arg = stop_arg;
+  g_stop = stop;
   struct sigaction on = {};
   on.sa_handler = on_alarm; // no SA_RESTART: blocked calls return EINTR
   sigemptyset(&on.sa_mask);
@@ -58,6 +64,7 @@ deadline_alarm::deadline_alarm(const std::chrono::steady_clock::time_point *dead
 deadline_alarm::~deadline_alarm() {
   if (armed) timer_delete(timer);
   if (armed) sigaction(SIGALRM, &before, nullptr);
+  g_stop = nullptr;
   g_time_up = 0;
 }
 

@@ -19,8 +19,11 @@ bool time_up();
 // While it lives, a signal arrives at the deadline and every few
 // milliseconds after it, so that any host call the kernel is blocked in
 // (reading input, opening a FIFO) returns with EINTR and sees time_up().
+// The signal also calls stop(stop_arg), which must be safe in a signal
+// handler (the emulator's own stop is: it only sets flags).
 struct deadline_alarm {
-  explicit deadline_alarm(const std::chrono::steady_clock::time_point *deadline);
+  deadline_alarm(const std::chrono::steady_clock::time_point *deadline, void (*stop)(void *),
+                 void *stop_arg);
   ~deadline_alarm();
   deadline_alarm(const deadline_alarm &) = delete;
   deadline_alarm &operator=(const deadline_alarm &) = delete;

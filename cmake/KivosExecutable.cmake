@@ -1,12 +1,17 @@
-# kivos_executable(NAME source... [LIBRARIES lib...] [OUTPUT_DIRECTORY dir])
+# kivos_executable(NAME source... [LIBRARIES lib...] [OUTPUT_DIRECTORY dir]
+#                  [SUMMARY text] [PACKAGE name VERSION text])
 #
 # Compiles the sources for kivos and links them with the start-up code, the
 # runtime and the i386 builtins into NAME.elf (with symbols) and NAME
 # (stripped), in OUTPUT_DIRECTORY or else the folder kivos/ of the current
 # binary folder. The target NAME builds both; its properties
-# KIVOS_EXECUTABLE and KIVOS_ELF hold the two paths.
+# KIVOS_EXECUTABLE and KIVOS_ELF hold the two paths. SUMMARY, PACKAGE and
+# VERSION give it its records (see kivos_records). Every library in
+# LIBRARIES must be built for kivos, by linking kivos::c.
+include(${CMAKE_CURRENT_LIST_DIR}/KivosRecords.cmake)
+
 function(kivos_executable name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "OUTPUT_DIRECTORY" "LIBRARIES")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "OUTPUT_DIRECTORY;SUMMARY;PACKAGE;VERSION" "LIBRARIES")
   set(sources ${arg_UNPARSED_ARGUMENTS})
   if(NOT sources)
     message(FATAL_ERROR "kivos_executable(${name}): no sources")
@@ -18,6 +23,24 @@ function(kivos_executable name)
 
   add_library(${name}.objects OBJECT ${sources})
   target_link_libraries(${name}.objects PRIVATE kivos::c ${arg_LIBRARIES})
+  set(records)
+  foreach(field SUMMARY PACKAGE VERSION)
+    if(DEFINED arg_${field})
+      list(APPEND records ${field} "${arg_${field}}")
+    endif()
+  endforeach()
+  if(records)
+    kivos_records(${name}.objects NAME ${name} ${records})
+  endif()
+  # A library compiled for the host would link into a kivos program and
+  # fail there, or worse, not at all.
+  foreach(lib IN LISTS arg_LIBRARIES)
+    get_target_property(uses ${lib} LINK_LIBRARIES)
+    if(NOT uses MATCHES "kivos::c|kivos_c")
+      message(FATAL_ERROR "kivos_executable(${name}): library ${lib} is not built for kivos; "
+                          "give it target_link_libraries(${lib} PRIVATE kivos::c)")
+    endif()
+  endforeach()
 
   set(libs)
   foreach(lib IN LISTS arg_LIBRARIES)

@@ -21,13 +21,17 @@ install(CODE "
                           \"\${root}/${sysroot}/lib/libkivos_c.a\" \"\${root}/${sysroot}/lib/crt0.o\"
                   COMMAND_ERROR_IS_FATAL ANY)")
 
-# The compiler flags, as the CMake package and kivos-cc hand them on.
-string(REPLACE ";" " " KIVOS_CC_FLAGS "${KIVOS_C_OPTIONS}")
-string(REPLACE ";" " " KIVOS_CXX_FLAGS "${KIVOS_CXX_OPTIONS}")
+# kivos-cc's options, one a line: the target code's flags, then how a
+# program is linked. <SYSROOT> stands for the installed lib/kivos.
+list(JOIN KIVOS_C_OPTIONS "\n" KIVOS_CC_COMPILE)
+list(JOIN KIVOS_CXX_OPTIONS "\n" KIVOS_CC_CXX)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/sdk/kivos-cc.cfg.in ${CMAKE_BINARY_DIR}/sdk/kivos-cc.cfg @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/sdk/kivos-cc.cfg DESTINATION ${sysroot})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/sdk/kivos-cc.in ${CMAKE_BINARY_DIR}/sdk/kivos-cc @ONLY)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/sdk/KivosConfig.cmake.in ${CMAKE_BINARY_DIR}/sdk/KivosConfig.cmake @ONLY)
 install(PROGRAMS ${CMAKE_BINARY_DIR}/sdk/kivos-cc DESTINATION bin)
 install(FILES ${CMAKE_BINARY_DIR}/sdk/KivosConfig.cmake ${CMAKE_CURRENT_LIST_DIR}/KivosExecutable.cmake
+              ${CMAKE_CURRENT_LIST_DIR}/sdk/kivos.cmake ${CMAKE_CURRENT_LIST_DIR}/KivosRecords.cmake
         DESTINATION lib/cmake/Kivos)
 
 set(CPACK_GENERATOR DEB)

@@ -25,40 +25,84 @@ cmake_example() {
   local got
   got=$("$prefix/bin/kivos-run" "$out/kivos/hello" one "two words")
   [[ $got == "$expected" ]] || fail "cmake example printed: $got"
-  "$prefix/bin/kivos-meta" "$out/kivos/hello" 2>/dev/null && fail "hello has no records, kivos-meta must say so"
-  return 0
+  "$prefix/bin/kivos-meta" --check "$out/kivos/hello" || fail "hello's records are missing"
+  # A library built for the host is refused, not linked into a kivos program.
+  mkdir -p "$tmp/mixed"
+  echo 'int two(void) { return 2; }' > "$tmp/mixed/two.c"
+  cat > "$tmp/mixed/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.25)
+project(mixed C)
+find_package(Kivos REQUIRED)
+add_library(two STATIC two.c)
+kivos_executable(prog two.c LIBRARIES two)
+CMAKE
+  local said
+  said=$(cmake -S "$tmp/mixed" -B "$tmp/mixed/build" -G Ninja -DCMAKE_C_COMPILER=clang \
+               -DCMAKE_PREFIX_PATH="$prefix" 2>&1) && fail "a host library was accepted"
+  [[ $said == *"library two is not built for kivos"* ]] || fail "no clear message: $said"
 }
 
-# Builds hello with kivos-cc, in one step and through an object file.
+# kivos-cc takes what clang takes: include folders, several sources,
+# objects, archives with -L and -l, linker options, assembly, -E, -O0 -g;
+# and C records from kivos/meta.h; its errors are clang's.
 kivos_cc() {
-  local prefix=$1 got
-  "$prefix/bin/kivos-cc" "$source/examples/hello/hello.c" -o "$tmp/hello1"
-  got=$("$prefix/bin/kivos-run" "$tmp/hello1" one "two words")
-  [[ $got == "$expected" ]] || fail "kivos-cc hello printed: $got"
-  "$prefix/bin/kivos-cc" -c "$source/examples/hello/hello.c" -o "$tmp/hello.o" -O2
-  "$prefix/bin/kivos-cc" -s "$tmp/hello.o" -o "$tmp/hello2"
-  got=$("$prefix/bin/kivos-run" "$tmp/hello2" one "two words")
-  [[ $got == "$expected" ]] || fail "kivos-cc -c, then link, printed: $got"
-  # C++ works too (C++20, so the record helper can be used), with main given C linkage.
-  cat > "$tmp/x.cpp" <<'CPP'
+  local prefix=$1 got status cc=$1/bin/kivos-cc
+  cd "$tmp"
+  mkdir -p inc && echo '#define TWO 2' > inc/two.h
+  printf '#include "two.h"\nint two(void) { return TWO; }\n' > two.c
+  printf '.globl three\nthree: movl $3, %%eax\nret\n' > three.s
+  printf '#define FOUR 4\n.globl four\nfour: movl $FOUR, %%eax\nret\n' > four.S
+  cat > main.c <<'C'
+#include <kivos/meta.h>
+#include <stdio.h>
+KIVOS_COMMAND_RECORD("Adds small numbers.", "sum");
+KIVOS_PACKAGE_RECORD("sum", "1");
+int two(void), three(void), four(void);
+int main(void) {
+  printf("%d\n", two() + three() + four());
+  return 0;
+}
+C
+  "$cc" -c -I inc two.c -o two.o
+  llvm-ar rcs libtwo.a two.o
+  "$cc" -O0 -g main.c three.s four.S -L. -ltwo -Wl,-Map,sum.map -o sum
+  [[ $("$prefix/bin/kivos-run" sum) == 9 && -s sum.map ]] || fail "kivos-cc's program is wrong"
+  "$prefix/bin/kivos-meta" --check sum || fail "the C records are not found"
+  [[ $("$cc" -E -I inc two.c | tail -1) == 'int two(void) { return 2; }' ]] || fail "-E"
+  got=$("$cc" -c two.c main.c -o x.o 2>&1) && fail "-c with two sources and -o succeeded"
+  [[ $got == *"cannot specify -o when generating multiple output files"* ]] || fail "not clang's error: $got"
+  [[ $("$cc" --help | head -1) == "kivos-cc: clang for kivos programs."* ]] || fail "--help"
+  # C++ is C++20, so the C++ record helper works too.
+  cat > x.cpp <<'CPP'
 #include <kivos/meta.hpp>
 #include <stdio.h>
 [[gnu::used, gnu::section(".kivos.cmdmeta"), gnu::aligned(32)]] static constexpr auto g_cmdmeta_0 =
     kivos::meta_record("KCMD", 1, "Says c++.", "x");
 [[gnu::used, gnu::section(".kivos.pkgmeta"), gnu::aligned(4)]] static constexpr auto g_pkgmeta_0 =
     kivos::meta_record("KPKG", 1, "x", "1");
-extern "C" int main() {
-  printf("%s\n", "c++");
-  return 3;
-}
+extern "C" int main() { return puts("c++") < 0 ? 1 : 3; }
 CPP
-  "$prefix/bin/kivos-cc" "$tmp/x.cpp" -o "$tmp/x"
-  set +e
-  got=$("$prefix/bin/kivos-run" "$tmp/x")
-  local status=$?
-  set -e
+  "$cc" x.cpp -o x
+  status=0
+  got=$("$prefix/bin/kivos-run" x) || status=$?
   [[ $got == "c++" && $status == 3 ]] || fail "C++ program printed '$got', status $status"
-  "$prefix/bin/kivos-meta" --check "$tmp/x" || fail "the C++ program's records are not found"
+  "$prefix/bin/kivos-meta" --check x || fail "the C++ program's records are not found"
+}
+
+# A plain CMake project with the toolchain file: build types as usual, and
+# records from kivos_records().
+toolchain_example() {
+  local prefix=$1 type
+  for type in Debug MinSizeRel; do
+    cmake -S "$source/examples/greet" -B "$tmp/greet-$type" -G Ninja -DCMAKE_BUILD_TYPE=$type \
+          -DCMAKE_TOOLCHAIN_FILE="$prefix/lib/cmake/Kivos/kivos.cmake" >/dev/null
+    cmake --build "$tmp/greet-$type" >/dev/null
+    [[ $("$prefix/bin/kivos-run" "$tmp/greet-$type/greet" kivos || true) == "Hello, kivos!" ]] ||
+      fail "greet ($type) is wrong"
+    "$prefix/bin/kivos-meta" --check "$tmp/greet-$type/greet" || fail "greet has no records"
+  done
+  grep -q -- '-Os' "$tmp/greet-MinSizeRel/build.ninja" && ! grep -q -- '-Oz' "$tmp/greet-Debug/build.ninja" ||
+    fail "the build types do not choose the optimisation"
 }
 
 case "$case_name" in
@@ -69,6 +113,10 @@ cmake_example)
 kivos_cc)
   install_sdk "$tmp/prefix"
   kivos_cc "$tmp/prefix"
+  ;;
+toolchain_example)
+  install_sdk "$tmp/prefix"
+  toolchain_example "$tmp/prefix"
   ;;
 installed_hdtab)
   install_sdk "$tmp/prefix"

@@ -144,6 +144,14 @@ deb_package)
   diff -u "$tmp/installed" "$tmp/packaged" || fail "the package's files differ from the install"
   [[ $(wc -l < "$tmp/packaged") -gt 10 ]] || fail "the package is nearly empty"
   dpkg-deb -f "$deb" Depends | grep -q libunicorn2 || fail "the package does not depend on libunicorn2"
+  for f in usr/share/doc/kivos-sdk/copyright usr/share/doc/kivos-sdk/changelog.gz \
+           usr/share/man/man1/kivos-run.1.gz usr/share/man/man1/kivos-cc.1.gz; do
+    grep -qx "$f" "$tmp/packaged" || fail "the package lacks $f"
+  done
+  # The archive's own checker, where it is installed.
+  if command -v lintian >/dev/null; then
+    lintian --fail-on error,warning "$deb" || fail "lintian refuses the package"
+  fi
   ;;
 *)
   fail "unknown case $case_name"

@@ -1,0 +1,75 @@
+// What a kivos program costs under kivos-run, in one run: hdtab's
+// 10,000-drive listing (wall and CPU time, with and without counting), upcase
+// over a 1 MiB file, and the guest instructions and stores per trap. The cost
+// of one trap against a bare Unicorn hook is build/bench/trap_cost's.
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <kivos/run.h>
+#include <string>
+
+namespace {
+
+struct timing {
+  double wall, cpu;
+  kivos::run_result result;
+};
+
+// Best of three runs.
+timing measure(const kivos::run_options &o) {
+  timing best{1e30, 1e30, {}};
+  for (int i = 0; i < 3; ++i) {
+    auto wall = std::chrono::steady_clock::now();
+    std::clock_t cpu = std::clock();
+    kivos::run_result r = kivos::run(o);
+    double w = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
+    double c = double(std::clock() - cpu) / CLOCKS_PER_SEC;
+    if (r.end != kivos::run_end::exited) std::fprintf(stderr, "%s\n", r.message.c_str());
+    if (c < best.cpu) best = {w, c, r};
+  }
+  return best;
+}
+
+kivos::run_options options(const std::string &program, std::vector<std::string> args) {
+  kivos::run_options o;
+  o.program = program;
+  o.args = std::move(args);
+  o.capture_console = true;
+  o.input = "";
+  return o;
+}
+
+} // namespace
+
+int main() {
+  kivos::run_options hdtab = options(KIVOS_BIN_DIR "/hdtab", {"hdtab"});
+  hdtab.drives = {10000, 9999, {}};
+  std::printf("%-34s %8s %8s %12s %10s %14s\n", "run", "wall s", "CPU s", "instructions", "stores",
+              "stores/trap");
+  auto row = [](const char *name, const timing &t) {
+    const kivos::run_result &r = t.result;
+    std::printf("%-34s %8.3f %8.3f %12llu %10llu %14.1f\n", name, t.wall, t.cpu,
+                static_cast<unsigned long long>(r.instructions),
+                static_cast<unsigned long long>(r.stores),
+                r.trap_count ? double(r.stores) / double(r.trap_count) : 0.0);
+  };
+  row("hdtab, 10,000 drives", measure(hdtab));
+  hdtab.count_instructions = true;
+  row("hdtab, 10,000 drives, --stats", measure(hdtab));
+  hdtab.count_stores = true;
+  row("hdtab, 10,000 drives, --stats=stores", measure(hdtab));
+  kivos::run_options small = options(KIVOS_BIN_DIR "/hdtab", {"hdtab"});
+  small.count_instructions = small.count_stores = true;
+  row("hdtab, default drives, counted", measure(small));
+
+  auto dir = std::filesystem::temp_directory_path() / "kivos_speed_bench";
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "in.txt") << std::string(1 << 20, 'k');
+  kivos::run_options upcase = options(KIVOS_BIN_DIR "/upcase", {"upcase", "in.txt", "OUT.TXT"});
+  upcase.root = dir;
+  row("upcase, 1 MiB", measure(upcase));
+  std::filesystem::remove_all(dir);
+  return 0;
+}

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real gdb drives kivos programs through kivos-run's stub, as a user
 # would: break at a function, step, print, watch a write, run to the end;
-# and interrupt an endless program with Ctrl-C, then kill it.
+# interrupt an endless program with Ctrl-C, then kill it; see a fault.
 #   gdb_test.sh KIVOS_RUN TEST_PROGRAM_DIR   (each NAME.elf holds the symbols)
 set -euo pipefail
 run=$1 dir=$2
@@ -47,10 +47,14 @@ expect '^New value = 6$'
 expect 'exited with code 06'
 [[ $status == 6 ]] || { echo "kivos-run ended with $status, not 6"; cat "$log"; exit 1; }
 
+# One Ctrl-C, to gdb alone (a second one would ask whether to give up).
 gdb_commands=(-ex continue -ex 'print $pc' -ex kill)
-debug faults endless -- timeout -s INT 1 gdb
+debug faults endless -- timeout --foreground -s INT 3 gdb
 expect '^Program received signal SIGINT, Interrupt\.$'
 expect '<faults_endless_case>$'
 expect 'killed\]'
 grep -q 'killed from gdb' "$log" || { echo "kivos-run said:"; cat "$log"; exit 1; }
+gdb_commands=(-ex continue)
+debug faults null_read -- timeout 60 gdb
+expect '^Program (received|terminated with) signal SIGSEGV'
 echo "gdb sessions as expected"

@@ -391,7 +391,8 @@ struct session {
                     return guest_stop{guest_stop::faulted, signal_of(result.fault.kind)};
                   }};
     std::string err = serve_gdb(link, *options.gdb_port);
-    if (!err.empty()) {
+    // How the program ended, if it did, says more than how gdb left.
+    if (!err.empty() && result.end == run_end::load_error) {
       result.end = run_end::fault;
       result.message = err;
     }

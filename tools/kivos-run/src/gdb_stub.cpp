@@ -79,7 +79,7 @@ struct stub {
   bool breakpoint_hit = false;
   std::optional<uint32_t> watch_hit, watch_seen;
   std::atomic<bool> interrupted{false};
-  bool killed = false;
+  bool killed = false, detached = false;
 
   uint32_t eip() {
     uint32_t v = 0;
@@ -355,15 +355,15 @@ struct stub {
       reply = resume(p[0] == 's');
       break;
     case 'D':
+      detached = true;
       send("OK");
       return false;
     case 'k':
       killed = true;
       return false;
     }
-    if (!reply.empty() &&
-        (reply[0] == 'W' || (reply[0] == 'S' && reply != "S05" && reply != "S02")))
-      program_ended = true;
+    // After a fault gdb still reads the state; after an exit there is none.
+    if (!reply.empty() && reply[0] == 'W') program_ended = true;
     return send(reply);
   }
 };
@@ -405,6 +405,8 @@ std::string serve_gdb(gdb_link &link, uint16_t port) {
   close(fd);
   // A program gdb let go of runs on to its end.
   if (s.killed) return "killed from gdb";
+  // A program whose gdb went away without letting it go ends with it.
+  if (!program_ended && !s.detached) return "gdb went away";
   if (!program_ended) {
     for (auto &[address, h] : s.breakpoints) uc_hook_del(link.uc, h);
     for (auto &[key, h] : s.watchpoints) uc_hook_del(link.uc, h);

@@ -27,8 +27,8 @@ struct gdb_link {
 // Listens on localhost:port (0: any free port) and says where on standard
 // error, then serves one gdb until it kills or detaches from the program,
 // or the program ends. Returns what went wrong ("killed from gdb" when it
-// killed the program), or an empty text. A detached program runs on to its
-// end.
+// killed the program, "gdb went away" when the connection ended without a
+// detach), or an empty text. A detached program runs on to its end.
 std::string serve_gdb(gdb_link &link, uint16_t port);
 
 } // namespace kivos

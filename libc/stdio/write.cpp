@@ -50,9 +50,10 @@ int file_write_bytes(FILE *stream, const void *data, size_t count) {
 struct printer {
   FILE *stream;
   uint32_t count;
+  bool console; // a descriptor stream on the console: straight to write()
 
   [[gnu::noinline]] bool put(const char *data, size_t n) {
-    if (file_write_bytes(stream, data, n)) return false;
+    if (console ? n && write_through(data, n) : file_write_bytes(stream, data, n)) return false;
     return counted(n);
   }
   bool counted(size_t n) {
@@ -172,8 +173,8 @@ int vfprintf(FILE *stream, const char *format, va_list args) {
     if (file_write_bytes(stream, lead, 4)) return -1;
     f += 2;
   }
-  printer out{stream, 0};
   bool console = stream->kind == STREAM_FD && stream->fd == 1;
+  printer out{stream, 0, console};
   while (*f) {
     const char *piece = f++;
     if (*piece != '%') {

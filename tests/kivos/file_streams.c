@@ -6,53 +6,30 @@
 
 CASE(fread_short) {
   FILE *f = fopen("ten", "r");
-  CHECK(f != NULL && f->kind == 1 && f->fd == 3);
   char buf[12] = {0};
-  CHECK_EQ(fread(buf, 4, 3, f), 2);
-  CHECK(memcmp(buf, "0123456789", 10) == 0);
-  CHECK_EQ(f->pos, 10);
-  CHECK_EQ(feof(f), 1);
-  CHECK_EQ(fread(buf, 1, 4, f), 0);
-  CHECK_EQ(feof(f), 1);
-  CHECK_EQ(ferror(f), 0);
-  CHECK_EQ(fread(buf, 0x10000, 0x10000, f), 0);
-  CHECK_EQ(fclose(f), 0);
+  CHECK(f != NULL && f->kind == 1 && f->fd == 3);
+  CHECK(fread(buf, 4, 3, f) == 2 && memcmp(buf, "0123456789", 10) == 0);
+  CHECK(f->pos == 10 && feof(f) == 1 && fread(buf, 1, 4, f) == 0 && feof(f) == 1);
+  CHECK(ferror(f) == 0 && fread(buf, 0x10000, 0x10000, f) == 0 && fclose(f) == 0);
 }
 
 CASE(fgetc_bytes) {
   FILE *f = fopen("ff", "rb");
-  CHECK_EQ(fgetc(f), 'a');
-  CHECK_EQ(fgetc(f), 255);
-  CHECK_EQ(fgetc(f), 'b');
-  CHECK_EQ(ftell(f), 3);
-  CHECK_EQ(feof(f), 0);
-  CHECK_EQ(fgetc(f), -1);
-  CHECK_EQ(feof(f), 1);
-  CHECK_EQ(ftell(f), 3);
+  CHECK(fgetc(f) == 'a' && fgetc(f) == 255 && fgetc(f) == 'b' && ftell(f) == 3 && feof(f) == 0);
+  CHECK(fgetc(f) == -1 && feof(f) == 1 && ftell(f) == 3);
   fclose(f);
 }
 
 CASE(positioning) {
   FILE *f = fopen("ten", "r");
   for (int i = 0; i < 5; ++i) fgetc(f);
-  CHECK_EQ(ftell(f), 5);
-  CHECK_EQ(fseek(f, 2, SEEK_SET), 0);
-  CHECK_EQ(ftell(f), 2);
-  CHECK_EQ(fgetc(f), '2');
-  CHECK_EQ(fseek(f, 3, SEEK_CUR), 0);
-  CHECK_EQ(ftell(f), 6);
-  CHECK_EQ(fseek(f, -1, SEEK_END), 0);
-  CHECK_EQ(ftell(f), 9);
-  CHECK_EQ(fgetc(f), '9');
-  CHECK_EQ(fgetc(f), -1);
-  CHECK_EQ(feof(f), 1);
-  CHECK_EQ(fseek(f, -20, SEEK_SET), -1); /* the kernel refuses: nothing changes */
-  CHECK_EQ(feof(f), 1);
-  CHECK_EQ(ftell(f), 10);
+  CHECK(ftell(f) == 5 && fseek(f, 2, SEEK_SET) == 0 && ftell(f) == 2 && fgetc(f) == '2');
+  CHECK(fseek(f, 3, SEEK_CUR) == 0 && ftell(f) == 6);
+  CHECK(fseek(f, -1, SEEK_END) == 0 && ftell(f) == 9 && fgetc(f) == '9');
+  CHECK(fgetc(f) == -1 && feof(f) == 1);
+  CHECK(fseek(f, -20, SEEK_SET) == -1 && feof(f) == 1 && ftell(f) == 10); /* refused: no change */
   rewind(f);
-  CHECK_EQ(feof(f), 0);
-  CHECK_EQ(ftell(f), 0);
-  CHECK_EQ(fgetc(f), '0');
+  CHECK(feof(f) == 0 && ftell(f) == 0 && fgetc(f) == '0');
   fclose(f);
   stdin->eof = 1;
   rewind(stdin); /* no seek, but the indicator is cleared */
@@ -60,25 +37,18 @@ CASE(positioning) {
 }
 
 CASE(open_modes) {
-  CHECK(fopen("missing", "r") == NULL);
-  CHECK(fopen("ten", "a") == NULL);
-  CHECK(fopen("ten", "x") == NULL);
+  CHECK(fopen("missing", "r") == NULL && fopen("ten", "a") == NULL && fopen("ten", "x") == NULL);
   FILE *f = fopen("ten", "r+");
   CHECK(f != NULL && f->kind == 1);
-  CHECK_EQ(fputs("no", f), -1); /* opened for reading only */
-  CHECK_EQ(fgetc(f), '0');
+  CHECK(fputs("no", f) == -1 && fgetc(f) == '0'); /* opened for reading only */
   fclose(f);
 }
 
 CASE(write_file) {
   FILE *f = fopen("out", "w");
   CHECK(f != NULL && f->kind == 3 && strcmp(f->path, "out") == 0);
-  CHECK_EQ(fputs("hello", f), 5);
-  CHECK_EQ(fprintf(f, " %d%c", 42, '!'), 4);
-  CHECK_EQ(fwrite("\0\n", 1, 2, f), 2);
-  CHECK_EQ(fclose(f), 0);
-  FILE *g = fopen("empty", "wb");
-  CHECK_EQ(fclose(g), 0);
+  CHECK(fputs("hello", f) == 5 && fprintf(f, " %d%c", 42, '!') == 4);
+  CHECK(fwrite("\0\n", 1, 2, f) == 2 && fclose(f) == 0 && fclose(fopen("empty", "wb")) == 0);
 }
 
 CASE(write_fails) {
@@ -91,37 +61,28 @@ CASE(write_fails) {
 /* A stream assigned to stdout is still closed by its kind: the file is
    written and the result is the write's. */
 CASE(redirected_stdout) {
-  FILE *saved = stdout;
+  FILE *saved = stdout, *saved_in = stdin;
   stdout = fopen("log", "w");
   puts("hi");
   printf("n=%d\n", 7);
   CHECK_EQ(fclose(stdout), 0);
   stdout = saved;
-  FILE *in = fopen("ten", "r");
-  FILE *saved_in = stdin;
-  stdin = in;
-  CHECK_EQ(getchar(), '0');
-  CHECK_EQ(fclose(stdin), 0); /* closes descriptor 3 */
+  stdin = fopen("ten", "r");
+  CHECK(getchar() == '0' && fclose(stdin) == 0); /* closes descriptor 3 */
   stdin = saved_in;
 }
 
 CASE(low_descriptor) {
-  FILE *f = calloc(1, sizeof(FILE));
-  f->kind = 1;
+  FILE *f = calloc(1, sizeof(FILE)), *g = calloc(1, sizeof(FILE));
+  f->kind = g->kind = 1;
   f->fd = 2;
-  CHECK_EQ(fclose(f), 0); /* no close trap */
-  FILE *g = calloc(1, sizeof(FILE));
-  g->kind = 1;
   g->fd = -4;
-  CHECK_EQ(fclose(g), 0);
+  CHECK(fclose(f) == 0 && fclose(g) == 0); /* no close trap */
 }
 
 CASE(standard_input) {
-  CHECK_EQ(getchar(), 'a');
-  CHECK_EQ(fgetc(stdin), 'b');
-  CHECK_EQ(stdin->pos, 2);
-  CHECK_EQ(getchar(), -1);
-  CHECK_EQ(feof(stdin), 1);
+  CHECK(getchar() == 'a' && fgetc(stdin) == 'b' && stdin->pos == 2);
+  CHECK(getchar() == -1 && feof(stdin) == 1);
   FILE *saved = stdin;
   stdin = NULL;
   CHECK_EQ(getchar(), -1);

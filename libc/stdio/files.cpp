@@ -37,7 +37,10 @@ int kivos_stdio_collect(FILE *stream, const char *bytes, size_t count) {
   size_t len = stream->len;
   if (count > max_size - 1 - len) return -1;
   if (!reserve(stream, len + count + 1)) return -1;
-  memcpy(stream->buf + len, bytes, count);
+  if (count == 1) // fputc and the formatter's pieces: no call of memcpy for one byte
+    stream->buf[len] = *bytes;
+  else
+    memcpy(stream->buf + len, bytes, count);
   len += count;
   stream->len = len;
   stream->buf[len] = 0;

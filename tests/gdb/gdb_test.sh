@@ -54,7 +54,7 @@ expect 'exited normally'
 
 # One Ctrl-C, to gdb alone (a second one would ask whether to give up).
 gdb_commands=(-ex continue -ex 'print $pc' -ex kill)
-debug faults endless -- timeout --foreground -s INT 3 gdb
+debug faults endless -- timeout --foreground -s INT 5 gdb
 expect '^Program received signal SIGINT, Interrupt\.$'
 expect '<faults_endless_case>$'
 expect 'killed\]'

@@ -19,10 +19,6 @@ constexpr uint32_t max_path = 4096;
 constexpr size_t max_files = 256;
 constexpr size_t console_block = 1 << 16;
 
-} // namespace
-
-namespace {
-
 volatile sig_atomic_t g_time_up;
 void (*volatile g_stop)(void *);
 void *volatile g_stop_arg;
@@ -245,18 +241,6 @@ int32_t kernel::writefile(uint32_t path_addr, uint32_t buf, uint32_t len) {
   return fs.write_whole(path, bytes.data(), uint32_t(bytes.size()));
 }
 
-int32_t kernel::path_call(uint32_t path_addr, int (root_fs::*op)(const std::string &) const) {
-  std::string path;
-  if (int32_t err = path_arg(path_addr, path)) return err;
-  return (fs.*op)(path);
-}
-
-int32_t kernel::chdir(uint32_t path_addr) {
-  std::string path;
-  if (int32_t err = path_arg(path_addr, path)) return err;
-  return fs.chdir(path);
-}
-
 int32_t kernel::getcwd(uint32_t buf, uint32_t size) {
   const std::string &cwd = fs.cwd;
   if (cwd.size() + 1 > size) return -ERANGE;
@@ -318,17 +302,17 @@ constexpr syscall_row table[] = {
      "mkdir",
      {A::path},
      "file",
-     [](K &k, T t) { return k.path_call(t.ebx, &root_fs::mkdir); }},
+     [](K &k, T t) { return k.with_path(t.ebx, [&](auto &p) { return k.fs.mkdir(p); }); }},
     {KIVOS_SYS_UNLINK,
      "unlink",
      {A::path},
      "file",
-     [](K &k, T t) { return k.path_call(t.ebx, &root_fs::unlink); }},
+     [](K &k, T t) { return k.with_path(t.ebx, [&](auto &p) { return k.fs.unlink(p); }); }},
     {KIVOS_SYS_RMDIR,
      "rmdir",
      {A::path},
      "file",
-     [](K &k, T t) { return k.path_call(t.ebx, &root_fs::rmdir); }},
+     [](K &k, T t) { return k.with_path(t.ebx, [&](auto &p) { return k.fs.rmdir(p); }); }},
     {KIVOS_SYS_GETCWD,
      "getcwd",
      {A::address, A::integer},
@@ -356,7 +340,11 @@ constexpr syscall_row table[] = {
      {A::integer},
      "drive",
      [](K &k, T t) { return k.options.drives.probe(int32_t(t.ebx)); }},
-    {KIVOS_SYS_CHDIR, "chdir", {A::path}, "file", [](K &k, T t) { return k.chdir(t.ebx); }},
+    {KIVOS_SYS_CHDIR,
+     "chdir",
+     {A::path},
+     "file",
+     [](K &k, T t) { return k.with_path(t.ebx, [&](auto &p) { return k.fs.chdir(p); }); }},
     {KIVOS_SYS_LSEEK,
      "lseek",
      {A::descriptor, A::integer, A::integer},
@@ -378,6 +366,10 @@ constexpr syscall_row table[] = {
 };
 
 } // namespace
+
+std::span<const syscall_row> syscall_table() {
+  return table;
+}
 
 const syscall_row *find_syscall(uint32_t number) {
   for (const syscall_row &row : table)

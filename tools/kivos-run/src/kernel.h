@@ -77,8 +77,13 @@ struct kernel {
   int32_t writefile(uint32_t path, uint32_t buf, uint32_t len);
   int32_t getcwd(uint32_t buf, uint32_t size);
   int32_t sleep_for(uint32_t usec);
-  int32_t path_call(uint32_t path, int (root_fs::*op)(const std::string &) const);
-  int32_t chdir(uint32_t path);
+  // Reads the path the program passed at `path` and hands it to op, or
+  // fails as a bad path does.
+  template <typename F> int32_t with_path(uint32_t path, F op) {
+    std::string p;
+    if (int32_t err = path_arg(path, p)) return err;
+    return op(p);
+  }
 
 private:
   int32_t console_write(uint32_t buf, uint32_t len);

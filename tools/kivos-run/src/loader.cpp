@@ -22,11 +22,13 @@ constexpr size_t max_regions = 256;
 // the number of segments, not with their sizes.
 std::string load_segments(const elf32::file &f, std::span<const uint8_t> bytes, uint32_t stack_low,
                           guest_memory &memory) {
-  struct span_of_pages {
+  // Page-aligned address ranges with their permissions: first one per
+  // segment, then the regions to map.
+  struct page_span {
     uint64_t begin, end;
     uint32_t prot;
   };
-  std::vector<span_of_pages> spans;
+  std::vector<page_span> spans;
   std::vector<uint64_t> cuts;
   for (size_t i = 0; i < f.segments.size(); ++i) {
     const elf32::segment &s = f.segments[i];
@@ -54,16 +56,12 @@ std::string load_segments(const elf32::file &f, std::span<const uint8_t> bytes, 
   std::sort(cuts.begin(), cuts.end());
   cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
   // Between two neighbouring cuts every page is covered by the same segments.
-  struct piece {
-    uint64_t begin, end;
-    uint32_t prot;
-  };
-  std::vector<piece> pieces;
+  std::vector<page_span> pieces;
   uint64_t total = 0;
   for (size_t i = 0; i + 1 < cuts.size(); ++i) {
     bool covered = false;
     uint32_t prot = 0;
-    for (const span_of_pages &x : spans) {
+    for (const page_span &x : spans) {
       if (x.begin <= cuts[i] && cuts[i + 1] <= x.end) {
         covered = true;
         prot |= x.prot;
@@ -80,7 +78,7 @@ std::string load_segments(const elf32::file &f, std::span<const uint8_t> bytes, 
   if (pieces.size() > max_regions)
     return "needs " + std::to_string(pieces.size()) +
            " regions of memory; the stand-in maps at most " + std::to_string(max_regions);
-  for (const piece &p : pieces)
+  for (const page_span &p : pieces)
     memory.regions.push_back(make_region(uint32_t(p.begin), uint32_t(p.end - p.begin), p.prot));
   for (const elf32::segment &s : f.segments) {
     if (s.type != PT_LOAD || s.filesz == 0) continue;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 namespace kivos {
 
@@ -31,6 +32,9 @@ struct syscall_row {
   // Serves the call; null for a call the stand-in knows but does not provide.
   int32_t (*handler)(kernel &, const trap_record &);
 };
+
+// Every row, in the table's order.
+std::span<const syscall_row> syscall_table();
 
 // The row of a call, or null for a number no kivos kernel knows.
 const syscall_row *find_syscall(uint32_t number);

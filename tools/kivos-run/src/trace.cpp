@@ -120,12 +120,10 @@ std::string trace_line(const trap_record &t, const guest_memory &memory, bool se
 
 std::vector<uint32_t> calls_named(const std::string &name) {
   std::vector<uint32_t> numbers;
-  for (uint32_t n = 0; n < 256; ++n) {
-    const syscall_row *row = find_syscall(n);
-    if (!row) continue;
-    std::string classes = std::string(",") + row->classes + ",";
-    if (name == row->name || classes.find("," + name + ",") != std::string::npos)
-      numbers.push_back(n);
+  for (const syscall_row &row : syscall_table()) {
+    std::string classes = std::string(",") + row.classes + ",";
+    if (name == row.name || classes.find("," + name + ",") != std::string::npos)
+      numbers.push_back(row.number);
   }
   return numbers;
 }

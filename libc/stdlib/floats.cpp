@@ -48,65 +48,62 @@ bool read_exponent(const char *&p, int32_t &exponent, bool &negative) {
   return true;
 }
 
-// value × factor, `steps` times, stopping once nothing can change any more.
-long double scale(long double value, float factor, int32_t steps) {
-  for (; steps > 0 && value != 0 && value - value == 0; --steps) value *= factor;
+// Applies step `steps` times, each rounded, stopping once nothing can change
+// any more: zero and infinity stay what they are.
+template <typename Step> long double repeat(long double value, int32_t steps, Step step) {
+  for (; steps > 0 && value != 0 && value - value == 0; --steps) value = step(value);
   return value;
 }
 
-long double scale_down_by_ten(long double value, int32_t steps) {
-  for (; steps > 0 && value != 0 && value - value == 0; --steps) value /= ten;
-  return value;
+// Reads the digits at p into value (value × base + digit, each step
+// rounded); returns how many entered it. Past `limit` of them, digits are
+// consumed without entering, so that the value and its scaling agree.
+template <typename Digit>
+int32_t read_digits(const char *&p, Digit digit, float base, int32_t limit, long double &value) {
+  int32_t count = 0;
+  for (int32_t d; (d = digit(*p)) >= 0; ++p) {
+    if (count < limit) {
+      value = value * base + d;
+      ++count;
+    }
+  }
+  return count;
 }
 
 long double decimal(const char *&p) {
   long double value = 0;
-  for (int32_t d; (d = decimal_digit(*p)) >= 0; ++p) value = value * ten + d;
+  read_digits(p, decimal_digit, ten, INT32_MAX, value);
   if (*p == '.') {
     ++p;
-    int32_t count = 0;
-    for (int32_t d; (d = decimal_digit(*p)) >= 0; ++p) {
-      if (count < max_fraction_digits) {
-        value = value * ten + d;
-        ++count;
-      }
-    }
-    // Exactly `count` divisions, as many as digits entered the value.
-    for (; count > 0; --count) value /= ten;
+    int32_t count = read_digits(p, decimal_digit, ten, max_fraction_digits, value);
+    value = repeat(value, count, [](long double v) { return v / ten; });
   }
   int32_t exponent;
   bool negative;
   if ((*p == 'e' || *p == 'E') && read_exponent(p, exponent, negative))
-    value = negative ? scale_down_by_ten(value, exponent) : scale(value, ten, exponent);
+    value = negative ? repeat(value, exponent, [](long double v) { return v / ten; })
+                     : repeat(value, exponent, [](long double v) { return v * ten; });
   return value;
 }
 
 // Returns false when no hexadecimal digit follows the prefix.
 bool hexadecimal(const char *&p, long double &value) {
-  bool any = false;
+  const char *start = p;
   value = 0;
-  for (int32_t d; (d = hex_digit(*p)) >= 0; ++p, any = true) value = value * sixteen + d;
+  read_digits(p, hex_digit, sixteen, INT32_MAX, value);
+  bool any = p != start;
   if (*p == '.') {
-    ++p;
-    int32_t count = 0;
-    for (int32_t d; (d = hex_digit(*p)) >= 0; ++p, any = true) {
-      if (count < max_fraction_digits) {
-        value = value * sixteen + d;
-        ++count;
-      }
-    }
-    for (; count > 0; --count) value *= one_sixteenth;
+    const char *fraction = ++p;
+    int32_t count = read_digits(p, hex_digit, sixteen, max_fraction_digits, value);
+    any = any || p != fraction;
+    value = repeat(value, count, [](long double v) { return v * one_sixteenth; });
   }
   if (!any) return false;
   int32_t exponent;
   bool negative;
-  if ((*p == 'p' || *p == 'P') && read_exponent(p, exponent, negative)) {
-    if (negative) {
-      value = scale(value, half, exponent);
-    } else {
-      for (; exponent > 0 && value - value == 0; --exponent) value += value;
-    }
-  }
+  if ((*p == 'p' || *p == 'P') && read_exponent(p, exponent, negative))
+    value = negative ? repeat(value, exponent, [](long double v) { return v * half; })
+                     : repeat(value, exponent, [](long double v) { return v + v; });
   return true;
 }
 

@@ -3,6 +3,7 @@
 // write() at once; the collecting kinds are served by files.cpp.
 #include "stdio_impl.h"
 
+#include <kivos/trap.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -19,13 +20,17 @@ FILE g_stdin = {STREAM_FD, 0};
 
 namespace {
 
-// Hands bytes to descriptor 1 until the kernel has taken them all. Inlined
-// where the formatter produces its literal pieces, so that a piece costs the
-// console no call of its own: on this emulator every store (a return
-// address, a saved register) is slow.
-[[gnu::always_inline]] inline int write_through(const char *bytes, size_t count) {
+// The one byte write path: 0 when all bytes were taken, -1 otherwise. On
+// the console it goes on until the kernel has taken every byte.
+int file_write_bytes(FILE *stream, const void *data, size_t count) {
+  if (!stream || !data) return -1;
+  if (count == 0) return 0;
+  const char *bytes = static_cast<const char *>(data);
+  if (stream->kind != STREAM_FD)
+    return kivos_stdio_collect ? kivos_stdio_collect(stream, bytes, count) : -1;
+  if (stream->fd != 1) return -1;
   for (;;) {
-    ssize_t got = write(1, bytes, count > max_count ? max_count : count);
+    ssize_t got = kivos_sys_write(1, bytes, count);
     if (got <= 0) return -1;
     // A kernel that claims more than was offered has taken it all.
     if (size_t(got) >= count) return 0;
@@ -34,88 +39,147 @@ namespace {
   }
 }
 
-// The one byte write path: 0 when all bytes were taken, -1 otherwise.
-int file_write_bytes(FILE *stream, const void *data, size_t count) {
-  if (!stream || !data) return -1;
-  if (count == 0) return 0;
-  const char *bytes = static_cast<const char *>(data);
-  if (stream->kind != STREAM_FD)
-    return kivos_stdio_collect ? kivos_stdio_collect(stream, bytes, count) : -1;
-  return stream->fd == 1 ? write_through(bytes, count) : -1;
-}
+// Also the zero of the precision fill.
+constexpr char digit_chars[] = "0123456789abcdef";
 
-// Formatter output: counts what was written, saturating at the int limit so
-// that a long text never comes back negative. Pieces are handed over where
-// they already lie (the format, the constants below), not copied first.
-struct printer {
-  FILE *stream;
-  uint32_t count;
-  bool console; // a descriptor stream on the console: straight to write()
-
-  [[gnu::noinline]] bool put(const char *data, size_t n) {
-    if (console ? n && write_through(data, n) : file_write_bytes(stream, data, n)) return false;
-    return counted(n);
-  }
-  bool counted(size_t n) {
-    count = n >= max_count - count ? max_count : count + uint32_t(n);
-    return true;
-  }
-  bool repeat(const char *c, uint32_t n) {
-    while (n--) {
-      if (!put(c, 1)) return false;
-    }
-    return true;
-  }
-};
-
-constexpr char space[] = " ";
-constexpr char hex_prefix[] = "0x"; // its '0' is also the precision fill
-constexpr char minus_sign[] = "-";
-constexpr char hex_digits[] = "0123456789abcdef";
-
+// The spaces or zeros that bring `used` bytes up to `width`.
 uint32_t fill_for(int32_t width, uint32_t used) {
   return width > 0 && uint32_t(width) > used ? uint32_t(width) - used : 0;
-}
-
-// Every conversion ends here: spaces up to the width, the prefix byte by
-// byte, the precision zeros, then the body in one piece.
-[[gnu::noinline]] bool print_field(printer &out, int32_t width, const char *prefix,
-                                   uint32_t prefix_len, uint32_t zeros, const char *body,
-                                   size_t body_len) {
-  uint32_t shown = body_len > max_size ? max_size : uint32_t(body_len);
-  if (!out.repeat(space, fill_for(width, prefix_len + zeros + shown))) return false;
-  for (uint32_t i = 0; i < prefix_len; ++i) {
-    if (!out.put(prefix + i, 1)) return false;
-  }
-  return out.repeat(hex_prefix, zeros) && out.put(body, body_len);
-}
-
-// Writes the digits of v, most significant first, ending at `end`; returns
-// where they start. The 64-bit value is divided in 16-bit steps, so only
-// 32-bit divisions are needed (the base is at most 16).
-[[gnu::noinline]] char *render_digits(uint64_t v, uint32_t base, char *end) {
-  uint32_t hi = uint32_t(v >> 32), lo = uint32_t(v);
-  do {
-    uint32_t r = hi % base;
-    hi /= base;
-    uint32_t t = r << 16 | lo >> 16;
-    uint32_t q = t / base;
-    t = (t % base) << 16 | (lo & 0xffff);
-    lo = q << 16 | t / base;
-    *--end = hex_digits[t % base];
-  } while (hi | lo);
-  return end;
 }
 
 bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// Reads a run of digits in wrapping unsigned arithmetic.
-int32_t read_number(const char *&f) {
-  uint32_t n = 0;
-  while (is_digit(*f)) n = n * 10 + uint32_t(*f++ - '0');
-  return int32_t(n);
+// Writes what one conversion produces, from where the bytes already lie:
+// spaces up to the width, the prefix (a string) one byte per piece, zeros up
+// to the precision one per piece, then the body in one piece. Adds the bytes
+// to `count`, which saturates at the int limit so that a long text never
+// comes back negative. False when a piece failed.
+[[gnu::always_inline]] inline bool write_field(FILE *stream, uint32_t &count, int32_t width,
+                                               int32_t precision, const char *prefix,
+                                               const char *body, size_t body_len) {
+  uint32_t prefix_len = uint32_t(strlen(prefix));
+  uint32_t zeros = fill_for(precision, uint32_t(body_len));
+  uint32_t fill = fill_for(width, prefix_len + zeros + uint32_t(body_len));
+  uint32_t singles = fill + prefix_len + zeros;
+  for (uint32_t k = 0; k <= singles; ++k) {
+    const char *piece = body;
+    size_t n = body_len;
+    if (k < singles) {
+      n = 1;
+      piece = k < fill ? " " : k < fill + prefix_len ? prefix + (k - fill) : digit_chars;
+    }
+    if (file_write_bytes(stream, piece, n)) return false;
+    count = n >= max_count - count ? max_count : count + uint32_t(n);
+  }
+  return true;
+}
+
+// Writes the conversion whose '%' is at `piece`, adds its bytes to `count`
+// and returns where the format goes on, or null when a write failed.
+[[gnu::noinline]] const char *convert(FILE *stream, const char *piece, va_list *args,
+                                      uint32_t &count) {
+  const char *f = piece + 1;
+  int32_t width = 0, precision = -1; // a negative precision is none
+  for (int32_t *target = &width;; target = &precision) {
+    uint32_t n = 0; // digits wrap as unsigned arithmetic does
+    if (*f == '*')
+      ++f, n = va_arg(*args, unsigned int);
+    else
+      while (is_digit(*f)) n = n * 10 + uint32_t(*f++ - '0');
+    *target = int32_t(n);
+    if (target == &precision || *f != '.') break;
+    ++f;
+  }
+  bool wide = false; // one 'l' changes nothing, 'll' takes 64 bits
+  if (*f == 'l' && *++f == 'l') ++f, wide = true;
+  char conv = *f;
+  if (!conv) return f; // the format ended inside a conversion
+  // '%' writes itself, the conversion character; an unknown one gets the
+  // '%' before it. Neither takes a width or a precision.
+  const char *prefix = conv == '%' ? "" : "%", *body = f++;
+  size_t body_len = 1;
+  char digits[32]; // also the byte of a %c
+  if (conv == 's') {
+    body = va_arg(*args, const char *);
+    if (!body) body = "(null)";
+    // No precision reads up to the NUL; with one, nothing past it.
+    body_len = strnlen(body, uint32_t(precision));
+    precision = -1;
+    prefix = "";
+  } else if (conv == 'd' || conv == 'i' || conv == 'u' || conv == 'x' || conv == 'p') {
+    uint64_t v = wide ? va_arg(*args, unsigned long long) : va_arg(*args, unsigned int);
+    uint32_t base = 10;
+    prefix = "";
+    if (conv == 'd' || conv == 'i') {
+      if (!wide) v = uint64_t(int64_t(int32_t(v)));
+      if (int64_t(v) < 0) v = 0 - v, prefix = "-";
+    } else if (conv != 'u') {
+      base = 16;
+      if (conv == 'p') prefix = "0x";
+    }
+    // Least significant digit first. Each step divides the 64-bit value
+    // by the base: the high word in C, then the remainder and the low
+    // word with one divide instruction (both builds are x86), whose
+    // quotient fits in 32 bits because the remainder is below the base.
+    // C would call a 64-bit division routine instead.
+    char *end = digits + sizeof digits, *d = end;
+    uint32_t hi = uint32_t(v >> 32), lo = uint32_t(v);
+    do {
+      uint32_t r = hi % base;
+      hi /= base;
+      asm("divl %[base]" : "+a"(lo), "+d"(r) : [base] "rm"(base));
+      *--d = digit_chars[r];
+    } while (hi | lo);
+    body = d;
+    body_len = size_t(end - d);
+  } else {
+    if (conv == 'c') {
+      digits[0] = char(va_arg(*args, int));
+      body = digits;
+      prefix = "";
+    }
+    width = 0;
+    precision = -1;
+  }
+  return write_field(stream, count, width, precision, prefix, body, body_len) ? f : nullptr;
+}
+
+// The formatter proper; vfprintf gives it a copy of the arguments that the
+// conversions can take from.
+[[gnu::always_inline]] inline int print_format(FILE *stream, const char *f, va_list *args) {
+  bool console = stream->kind == STREAM_FD && stream->fd == 1;
+  // A format that starts with %c on the console sends a control sequence:
+  // 0xFF and the low bytes of three arguments, in one write, not counted.
+  if (console && f[0] == '%' && f[1] == 'c') {
+    // A braced list takes the arguments in order.
+    char lead[4] = {char(0xff), char(va_arg(*args, int)), char(va_arg(*args, int)),
+                    char(va_arg(*args, int))};
+    if (file_write_bytes(stream, lead, 4)) return -1;
+    f += 2;
+  }
+  uint32_t count = 0;
+  while (*f) {
+    const char *piece = f++;
+    if (*piece != '%') {
+      // The most frequent piece, a literal byte, goes to the console
+      // through the write wrapper inlined here, with little else live: on
+      // the emulator every store (a return address, a saved register, a
+      // pushed argument) is slow.
+      if (console ? kivos_sys_write(1, piece, 1) <= 0 : file_write_bytes(stream, piece, 1) != 0)
+        return -1;
+      count += count < max_count;
+      continue;
+    }
+    // A copy of the count goes to the conversion, so that the literal path
+    // can keep its own in a register.
+    uint32_t counted = count;
+    f = convert(stream, piece, args, counted);
+    if (!f) return -1;
+    count = counted;
+  }
+  return int(count);
 }
 
 } // namespace
@@ -149,11 +213,11 @@ int fputs(const char *s, FILE *stream) {
   return file_write_bytes(stream, s, n) ? -1 : int(n);
 }
 
+// The string in one piece, then the newline in another, exactly as the
+// stream formatter writes "%s\n"; after a failed piece nothing more is tried.
 int puts(const char *s) {
   if (!s) return -1;
-  FILE *out = stdout;
-  if (file_write_bytes(out, s, strlen(s))) return -1;
-  return file_write_bytes(out, "\n", 1) ? -1 : 0;
+  return printf("%s\n", s) < 0 ? -1 : 0;
 }
 
 int fflush(FILE *) {
@@ -164,90 +228,11 @@ void setbuf(FILE *, char *) {}
 
 int vfprintf(FILE *stream, const char *format, va_list args) {
   if (!stream || !format) return -1;
-  const char *f = format;
-  // A format that starts with %c on the console sends a control sequence:
-  // 0xFF and the low bytes of three arguments, in one write, not counted.
-  if (stream->kind == STREAM_FD && stream->fd == 1 && f[0] == '%' && f[1] == 'c') {
-    unsigned char lead[4] = {0xff};
-    for (int i = 1; i < 4; ++i) lead[i] = static_cast<unsigned char>(va_arg(args, int));
-    if (file_write_bytes(stream, lead, 4)) return -1;
-    f += 2;
-  }
-  bool console = stream->kind == STREAM_FD && stream->fd == 1;
-  printer out{stream, 0, console};
-  while (*f) {
-    const char *piece = f++;
-    if (*piece != '%') {
-      // The most frequent piece, a literal byte, goes straight to the console.
-      if (console ? write_through(piece, 1) || !out.counted(1) : !out.put(piece, 1)) return -1;
-      continue;
-    }
-    int32_t width = *f == '*' ? (++f, va_arg(args, int)) : read_number(f);
-    int32_t precision = -1;
-    if (*f == '.') {
-      ++f;
-      precision = *f == '*' ? (++f, va_arg(args, int)) : read_number(f);
-    }
-    bool wide = false;
-    if (*f == 'l') {
-      wide = *++f == 'l';
-      if (wide) ++f;
-    }
-    char conv = *f;
-    if (!conv) break; // the format ended inside a conversion
-    ++f;
-    const char *prefix = nullptr, *body = piece;
-    uint32_t prefix_len = 0, zeros = 0;
-    size_t body_len = 1;
-    int32_t field_width = 0; // only strings and numbers fill to a width
-    char byte, digits[32];
-    switch (conv) {
-    case '%':
-      break;
-    case 'c':
-      byte = char(va_arg(args, int));
-      body = &byte;
-      break;
-    case 's':
-      body = va_arg(args, const char *);
-      if (!body) body = "(null)";
-      // With a precision nothing past it is looked at: the text need not end.
-      body_len = precision >= 0 ? strnlen(body, uint32_t(precision)) : strlen(body);
-      field_width = width;
-      break;
-    case 'd':
-    case 'i':
-    case 'u':
-    case 'x':
-    case 'p': {
-      bool is_signed = conv == 'd' || conv == 'i';
-      uint64_t v = wide        ? va_arg(args, unsigned long long)
-                   : is_signed ? uint64_t(int64_t(va_arg(args, int)))
-                               : va_arg(args, unsigned int);
-      if (is_signed && int64_t(v) < 0) {
-        v = 0 - v;
-        prefix = minus_sign;
-        prefix_len = 1;
-      }
-      if (conv == 'p') {
-        prefix = hex_prefix;
-        prefix_len = 2;
-      }
-      char *end = digits + sizeof digits;
-      body = render_digits(v, conv == 'x' || conv == 'p' ? 16 : 10, end);
-      body_len = size_t(end - body);
-      zeros = fill_for(precision, uint32_t(body_len));
-      field_width = width;
-      break;
-    }
-    default: // unknown: '%' and the character, all else dropped
-      prefix = piece;
-      prefix_len = 1;
-      body = f - 1;
-    }
-    if (!print_field(out, field_width, prefix, prefix_len, zeros, body, body_len)) return -1;
-  }
-  return int(out.count);
+  va_list copy;
+  va_copy(copy, args);
+  int n = print_format(stream, format, &copy);
+  va_end(copy);
+  return n;
 }
 
 int fprintf(FILE *stream, const char *format, ...) {

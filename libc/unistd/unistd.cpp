@@ -20,8 +20,7 @@ uint32_t arg(const void *p) {
 extern "C" {
 
 ssize_t write(int fd, const void *buf, size_t count) {
-  if (!buf) return -1;
-  return kivos_trap(KIVOS_SYS_WRITE, fd, arg(buf), clamp_count(count));
+  return kivos_sys_write(fd, buf, count);
 }
 
 ssize_t read(int fd, void *buf, size_t count) {

@@ -1,7 +1,8 @@
-/* The one trap primitive of the runtime. */
+/* The one trap primitive of the runtime, and the write wrapper built on it. */
 #ifndef KIVOS_TRAP_H
 #define KIVOS_TRAP_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <kivos/syscalls.h>
@@ -28,6 +29,17 @@ static inline __attribute__((always_inline)) int32_t kivos_trap(uint32_t number,
 /* The host build has no kivos kernel; see host/no_kernel.cpp. */
 int32_t kivos_trap(uint32_t number, uint32_t ebx, uint32_t ecx, uint32_t edx);
 #endif
+
+/* The write wrapper itself: a null buffer gives -1 without trapping, and the
+   count is clamped so that it never looks negative to the kernel. write()
+   is this function; the runtime's console path inlines it, since there a
+   call would cost more than the work. */
+static inline __attribute__((always_inline)) int32_t kivos_sys_write(int fd, const void *buf,
+                                                                     size_t count) {
+  if (!buf) return -1;
+  return kivos_trap(KIVOS_SYS_WRITE, (uint32_t)fd, (uint32_t)(uintptr_t)buf,
+                    count > 0x7fffffffu ? 0x7fffffffu : (uint32_t)count);
+}
 
 #ifdef __cplusplus
 }

@@ -2,6 +2,7 @@
 // call reads exactly what it returns.
 #include "stdio_impl.h"
 
+#include <kivos/trap.h>
 #include <unistd.h>
 
 namespace {
@@ -41,7 +42,7 @@ size_t fread(void *ptr, size_t size, size_t count, FILE *stream) {
 int fgetc(FILE *stream) {
   if (!stream || stream->kind != STREAM_FD) return -1;
   unsigned char byte;
-  ssize_t got = read(stream->fd, &byte, 1);
+  ssize_t got = kivos_sys_read(stream->fd, &byte, 1);
   if (got <= 0) {
     stream->eof = 1;
     return -1;

@@ -24,8 +24,7 @@ ssize_t write(int fd, const void *buf, size_t count) {
 }
 
 ssize_t read(int fd, void *buf, size_t count) {
-  if (!buf) return -1;
-  return kivos_trap(KIVOS_SYS_READ, fd, arg(buf), clamp_count(count));
+  return kivos_sys_read(fd, buf, count);
 }
 
 void _exit(int status) {

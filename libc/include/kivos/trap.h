@@ -30,14 +30,22 @@ static inline __attribute__((always_inline)) int32_t kivos_trap(uint32_t number,
 int32_t kivos_trap(uint32_t number, uint32_t ebx, uint32_t ecx, uint32_t edx);
 #endif
 
-/* The write wrapper itself: a null buffer gives -1 without trapping, and the
-   count is clamped so that it never looks negative to the kernel. write()
-   is this function; the runtime's console path inlines it, since there a
-   call would cost more than the work. */
+/* The write and read wrappers themselves: a null buffer gives -1 without
+   trapping, and the count is clamped so that it never looks negative to the
+   kernel. write() and read() are these functions; the runtime's byte paths
+   (the formatter's literal bytes, fgetc) inline them, since there a call
+   would cost more than the work. */
 static inline __attribute__((always_inline)) int32_t kivos_sys_write(int fd, const void *buf,
                                                                      size_t count) {
   if (!buf) return -1;
   return kivos_trap(KIVOS_SYS_WRITE, (uint32_t)fd, (uint32_t)(uintptr_t)buf,
+                    count > 0x7fffffffu ? 0x7fffffffu : (uint32_t)count);
+}
+
+static inline __attribute__((always_inline)) int32_t kivos_sys_read(int fd, void *buf,
+                                                                    size_t count) {
+  if (!buf) return -1;
+  return kivos_trap(KIVOS_SYS_READ, (uint32_t)fd, (uint32_t)(uintptr_t)buf,
                     count > 0x7fffffffu ? 0x7fffffffu : (uint32_t)count);
 }
 

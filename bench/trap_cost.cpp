@@ -1,6 +1,6 @@
 // The cost of one trap in kivos-run against a bare Unicorn interrupt hook
 // that does the least a kernel can (take the bytes, return the count), on
-// the same guest program in the same run.
+// the same guest program in the same run; part of speed_bench.
 #include "elf32.h"
 
 #include <algorithm>
@@ -88,15 +88,15 @@ double run_kivos(const std::string &program, const std::string &n) {
 
 } // namespace
 
-int main(int argc, char **argv) {
-  std::string program = argc > 1 ? argv[1] : TRAP_LOOP_PATH;
-  unsigned traps = argc > 2 ? unsigned(std::stoul(argv[2])) : 200000;
-  std::string err;
+// Prints the cost of one trap in kivos-run against the bare hook, over
+// `traps` one-byte writes of trap_loop.
+void print_trap_cost(unsigned traps) {
+  std::string program = TRAP_LOOP_PATH, err;
   auto bytes = elf32::read_file(program, err);
   auto f = bytes ? elf32::parse(*bytes, err) : std::nullopt;
   if (!f) {
-    std::fprintf(stderr, "trap_cost: %s: %s\n", program.c_str(), err.c_str());
-    return 1;
+    std::fprintf(stderr, "trap cost: %s: %s\n", program.c_str(), err.c_str());
+    return;
   }
   // Best of five, with the start-up cost (a run with no traps) taken off.
   double bare = 1e9, ours = 1e9, bare0 = 1e9, ours0 = 1e9;
@@ -108,9 +108,8 @@ int main(int argc, char **argv) {
     ours = std::min(ours, run_kivos(program, n));
   }
   double bare_ns = (bare - bare0) / traps * 1e9, ours_ns = (ours - ours0) / traps * 1e9;
-  std::printf("one-byte writes:        %u\n", traps);
+  std::printf("\none-byte writes:        %u\n", traps);
   std::printf("bare interrupt hook:    %.0f ns per trap\n", bare_ns);
   std::printf("kivos-run:              %.0f ns per trap\n", ours_ns);
   std::printf("ratio kivos-run / bare: %.2f\n", ours_ns / bare_ns);
-  return 0;
 }

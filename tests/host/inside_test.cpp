@@ -12,10 +12,6 @@ struct inside_case {
   const char *name;
 };
 
-void PrintTo(const inside_case &c, std::ostream *os) {
-  *os << c.program << " " << c.name;
-}
-
 const inside_case inside_cases[] = {
 #include "inside_cases.inc"
 };

@@ -20,11 +20,6 @@ struct fault_case {
   uint32_t value = 0;
 };
 
-// Names the case in test output.
-void PrintTo(const fault_case &c, std::ostream *os) {
-  *os << c.name;
-}
-
 const fault_case fault_cases[] = {
     {"null_read", "read from unmapped memory", fault_case::fixed, 0},
     {"first_page_write", "write to unmapped memory", fault_case::fixed, 0xfff},
@@ -109,11 +104,6 @@ struct bad_file_case {
   std::function<void(std::string &)> damage;
   const char *message;
 };
-
-// Names the case in test output.
-void PrintTo(const bad_file_case &c, std::ostream *os) {
-  *os << c.name;
-}
 
 void put32(std::string &s, size_t at, uint32_t v) {
   std::memcpy(&s[at], &v, 4);
@@ -214,11 +204,6 @@ struct open_case {
   bool opens;
 };
 
-// Names the case in test output.
-void PrintTo(const open_case &c, std::ostream *os) {
-  *os << c.path;
-}
-
 const open_case open_cases[] = {
     {"data", true},          {"/data", true},     {"sub/../data", true}, {"../data", true},
     {"../../../data", true}, {"good_link", true}, {"../secret", false},  {"up_link", false},
@@ -229,6 +214,7 @@ class Confined : public testing::TestWithParam<open_case> {};
 
 TEST_P(Confined, OpensOnlyInsideTheRoot) {
   sandbox box;
+  SCOPED_TRACE(GetParam().path);
   kivos::run_result r = box.run({"cat", GetParam().path});
   ASSERT_EQ(r.end, kivos::run_end::exited) << r.message;
   std::vector<int32_t> v = test::reports(r);
@@ -338,10 +324,6 @@ struct command_case {
   const char *says;
 };
 
-void PrintTo(const command_case &c, std::ostream *os) {
-  *os << c.command;
-}
-
 const command_case command_cases[] = {
     {"$RUN --drives 3 --current 0 --probe 1=0 --probe=2=-1 $H", 0,
      "Detected logical drives: 3\nDrive 0: Present (current)\nDrive 1: Not present\nDrive 2: query "
@@ -417,6 +399,7 @@ TEST_P(Command, StatusAndOutput) {
   char buf[4096];
   while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
   int status = pclose(p);
+  SCOPED_TRACE(GetParam().command);
   EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, GetParam().status) << out;
   EXPECT_NE(out.find(GetParam().says), std::string::npos) << out;
 }

@@ -103,10 +103,6 @@ struct damage_case {
   const char *error;
 };
 
-void PrintTo(const damage_case &c, std::ostream *os) {
-  *os << c.name;
-}
-
 uint8_t *at(std::vector<uint8_t> &b, const elf32::file &f, const char *name, uint32_t offset = 0) {
   for (const auto &s : f.sections)
     if (s.name == name) return b.data() + s.offset + offset;

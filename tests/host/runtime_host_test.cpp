@@ -38,10 +38,6 @@ struct host_case {
   const probe_case *c;
 };
 
-void PrintTo(const host_case &h, std::ostream *os) {
-  *os << h.suite->name << " " << h.c->name;
-}
-
 std::vector<host_case> all_cases() {
   std::vector<host_case> v;
   for (const probe_suite *s : {

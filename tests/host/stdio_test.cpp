@@ -14,11 +14,6 @@ struct output_case {
   int32_t result;
 };
 
-// Names the case in test output.
-void PrintTo(const output_case &c, std::ostream *os) {
-  *os << c.name;
-}
-
 std::vector<std::string> bytes(const std::string &s) {
   std::vector<std::string> v;
   for (char c : s) v.push_back(std::string(1, c));

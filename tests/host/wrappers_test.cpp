@@ -24,11 +24,6 @@ struct wrapper_case {
   std::function<void(kivos::run_options &, const test::temp_dir &)> setup = {};
 };
 
-// Names the case in test output.
-void PrintTo(const wrapper_case &c, std::ostream *os) {
-  *os << c.name;
-}
-
 const uint32_t max = 0x7fffffff;
 
 const wrapper_case wrapper_cases[] = {

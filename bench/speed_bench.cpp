@@ -69,9 +69,11 @@ int main() {
   auto dir = std::filesystem::temp_directory_path() / "kivos_speed_bench";
   std::filesystem::create_directories(dir);
   std::ofstream(dir / "in.txt") << std::string(1 << 20, 'k');
-  kivos::run_options upcase = options(KIVOS_BIN_DIR "/upcase", {"upcase", "in.txt", "OUT.TXT"});
+  // To the console: a copy to a file is held in the 1 MiB heap until it is
+  // closed, and one of 1 MiB does not fit there.
+  kivos::run_options upcase = options(KIVOS_BIN_DIR "/upcase", {"upcase", "in.txt", "-"});
   upcase.root = dir;
-  row("upcase, 1 MiB", measure(upcase));
+  row("upcase, 1 MiB to the console", measure(upcase));
   std::filesystem::remove_all(dir);
   print_trap_cost(200000);
   return 0;

@@ -1,4 +1,5 @@
-/* upcase IN OUT: writes an upper-case copy of the file IN to OUT. */
+/* upcase IN OUT: writes an upper-case copy of the file IN to OUT ("-" for
+   the console). */
 #include <stdio.h>
 
 int main(int argc, char **argv) {
@@ -17,7 +18,12 @@ int main(int argc, char **argv) {
   for (int c; (c = fgetc(in)) != -1;) {
     if (c >= 'a' && c <= 'z') c -= 32;
     if (c == '\n') ++lines;
-    fputc(c, out);
+    /* The copy is held in the 1 MiB heap until it is closed: a file too big
+       for it fails here, and nothing is written. */
+    if (fputc(c, out) == -1) {
+      printf("upcase: %s does not fit in memory\n", argv[2]);
+      return 1;
+    }
   }
   fclose(in);
   if (fclose(out) != 0) {

@@ -92,6 +92,11 @@ TEST(FileStreams, UpcaseExample) {
   o.root = dir.path;
   EXPECT_EQ(kivos::run(o).console, "2 lines\n");
   EXPECT_EQ(test::read_file(dir.file("NOTES.TXT")), "HELLO KIVOS\nSECOND LINE\n");
+  // A copy too big for the heap fails aloud and writes nothing.
+  test::write_file(dir.file("big"), std::string(1 << 19, 'x'));
+  o.args = {"upcase", "big", "BIG"};
+  EXPECT_EQ(kivos::run(o).console, "upcase: BIG does not fit in memory\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("BIG")));
 }
 
 } // namespace

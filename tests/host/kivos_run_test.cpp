@@ -178,6 +178,26 @@ TEST_P(BadFile, IsRefusedWithAReason) {
 INSTANTIATE_TEST_SUITE_P(KivosRun, BadFile, testing::ValuesIn(bad_files),
                          [](const auto &info) { return std::string(info.param.name); });
 
+// A program that rewrites its own code runs the new code, with the store
+// shortcut and without it; the library really calls the shortcut.
+TEST(KivosRun, RewrittenCodeRuns) {
+  test::temp_dir dir;
+  std::string bytes = test::read_file(test::program("faults"));
+  ASSERT_EQ(get32(bytes, 52), 1u) << "first program header is a loadable segment";
+  put32(bytes, 52 + 24, PF_R | PF_W | PF_X);
+  test::write_file(dir.file("prog"), bytes);
+  for (bool shortcut : {true, false}) {
+    kivos::run_options o = test::options("faults", {"rewrite_code"});
+    o.program = dir.file("prog");
+    o.store_shortcut = shortcut;
+    uint64_t taken = kivos::store_shortcuts_taken();
+    kivos::run_result r = kivos::run(o);
+    ASSERT_EQ(r.end, kivos::run_end::exited) << r.message;
+    EXPECT_EQ(test::reports(r), (std::vector<int32_t>{1, 2, 7}));
+    EXPECT_EQ(kivos::store_shortcuts_taken() > taken, shortcut);
+  }
+}
+
 // A root folder with a file inside, a secret beside it and links that try
 // to reach it.
 struct sandbox {

@@ -42,6 +42,21 @@ CASE(divide_by_zero) {
 CASE(strlen_4096) {
   report((unsigned)strlen((const char *)4096), 0);
 }
+/* Rewrites its own code (the host test makes the code segment writable): a
+   function called before and after, then an instruction of the running
+   block. */
+__asm__(".text\nrewrite_target: movl $1, %eax\nret\n");
+int rewrite_target(void);
+static int (*volatile call_target)(void) = rewrite_target;
+CASE(rewrite_code) {
+  static const unsigned char two[6] = {0xb8, 2, 0, 0, 0, 0xc3}; /* movl $2, %eax; ret */
+  report((unsigned)call_target(), 0);
+  memcpy((void *)(uintptr_t)rewrite_target, two, sizeof two);
+  report((unsigned)call_target(), 0);
+  unsigned seven;
+  __asm__ volatile("movb $7, 1f+1\n1: movl $1, %0" : "=a"(seven) : : "memory");
+  report(seven, 0);
+}
 CASE(endless) {
   for (;;) __asm__ volatile("");
 }

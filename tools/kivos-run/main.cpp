@@ -51,6 +51,11 @@ const char usage[] =
     "                        doing (waiting for input included)\n"
     "  --max-instructions N  end the program after N instructions (slows it down)\n"
     "  --no-sleep            let usleep and sleep return at once\n"
+    "  --no-store-shortcut   let Unicorn 2.0.1 collect page locks on every guest\n"
+    "                        store, as it does on its own (about half the speed of\n"
+    "                        store-heavy programs; the shortcut is safe there, as\n"
+    "                        its locks are compiled out, and off with any other\n"
+    "                        Unicorn)\n"
     "  --stats               print the number of system calls, instructions and the\n"
     "                        run time on standard error at the end\n"
     "  --stats=stores        the same, and the number of guest stores (counting them\n"
@@ -224,6 +229,8 @@ int run(int argc, char **argv) {
       o.count_stores = inline_value;
     } else if (opt == "--no-sleep") {
       o.real_sleep = false;
+    } else if (opt == "--no-store-shortcut") {
+      o.store_shortcut = false;
     } else if (opt == "--stack-size") {
       std::string v = next();
       if (!parse_int(v.c_str(), 0, 1ll << 30, n))
@@ -240,7 +247,8 @@ int run(int argc, char **argv) {
     } else {
       fail("unknown option " + opt);
     }
-    if (inline_value && (opt == "--trace" || opt == "--no-sleep" || opt == "--profile"))
+    if (inline_value && (opt == "--trace" || opt == "--no-sleep" || opt == "--no-store-shortcut" ||
+                         opt == "--profile"))
       fail("option " + opt + " takes no value");
   }
   if (i >= argc) fail("no program given");

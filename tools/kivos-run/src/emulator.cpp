@@ -5,6 +5,7 @@
 #include "guest_memory.h"
 #include "kernel.h"
 #include "loader.h"
+#include "store_shortcut.h"
 #include "trace.h"
 
 #include <algorithm>
@@ -314,6 +315,7 @@ struct session {
     err = k.fs.open_root(options.root);
     if (!err.empty()) return err;
 
+    use_store_shortcut(options.store_shortcut);
     if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc) != UC_ERR_OK) return "cannot start the emulator";
     // The emulator numbers its memory in the order it is mapped and keeps
     // its records of code in tables of 1,024 pages of that numbering; a

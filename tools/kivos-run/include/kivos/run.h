@@ -75,6 +75,7 @@ struct run_options {
   std::optional<uint16_t> gdb_port; // wait for gdb on localhost:port before the first instruction
   bool profile = false;             // instructions and traps per function of the symbol table
   bool real_sleep = true;           // usleep and sleep wait for real
+  bool store_shortcut = true;       // skip Unicorn 2.0.1's page collection on each store
   uint32_t console_write_limit = 0; // accept at most this many bytes per console write; 0: all
   uint32_t stack_size = 1u << 20;
   // The time-stamp counter the program reads: the host's when absent (it
@@ -107,6 +108,9 @@ run_result run(const run_options &options);
 // The calls of a trace class ("file", "console", "process", "drive",
 // "stream"), or the call of that name; empty when there is none.
 std::vector<uint32_t> calls_named(const std::string &name);
+
+// How many guest stores took the store shortcut so far in this process.
+uint64_t store_shortcuts_taken();
 
 // The exit status kivos-run gives for a result.
 int exit_code(const run_result &result);

@@ -5,12 +5,6 @@
 
 namespace {
 
-// Counts are unsigned on our side but signed to the kernel, so they never
-// exceed the largest positive int.
-constexpr uint32_t clamp_count(size_t n) {
-  return n > 0x7fffffffu ? 0x7fffffffu : uint32_t(n);
-}
-
 uint32_t arg(const void *p) {
   return uint32_t(uintptr_t(p));
 }
@@ -42,7 +36,7 @@ int getkey(void) {
 
 int writefile(const char *path, const void *buf, size_t len) {
   if (!path || !buf) return -1;
-  return kivos_trap(KIVOS_SYS_WRITEFILE, arg(path), arg(buf), clamp_count(len));
+  return kivos_trap(KIVOS_SYS_WRITEFILE, arg(path), arg(buf), kivos_clamp_count(len));
 }
 
 int usleep(unsigned int usec) {
@@ -79,7 +73,7 @@ int rmdir(const char *path) {
 
 int getcwd(char *buf, size_t size) {
   if (!buf || size == 0) return -1;
-  return kivos_trap(KIVOS_SYS_GETCWD, arg(buf), clamp_count(size), 0);
+  return kivos_trap(KIVOS_SYS_GETCWD, arg(buf), kivos_clamp_count(size), 0);
 }
 
 int kivfs_stream_begin(const char *path) {
@@ -89,7 +83,7 @@ int kivfs_stream_begin(const char *path) {
 
 int kivfs_stream_write(int handle, const void *buf, size_t len) {
   if (!buf) return -1;
-  return kivos_trap(KIVOS_SYS_STREAM_WRITE, handle, arg(buf), clamp_count(len));
+  return kivos_trap(KIVOS_SYS_STREAM_WRITE, handle, arg(buf), kivos_clamp_count(len));
 }
 
 int kivfs_stream_end(int handle) {

@@ -1,4 +1,5 @@
-/* The one trap primitive of the runtime, and the write wrapper built on it. */
+/* The one trap primitive of the runtime, and the write and read wrappers
+   built on it. */
 #ifndef KIVOS_TRAP_H
 #define KIVOS_TRAP_H
 
@@ -30,23 +31,30 @@ static inline __attribute__((always_inline)) int32_t kivos_trap(uint32_t number,
 int32_t kivos_trap(uint32_t number, uint32_t ebx, uint32_t ecx, uint32_t edx);
 #endif
 
+/* Counts are unsigned to the runtime but signed to the kernel: they are
+   clamped to the largest positive int, so that one never looks negative. */
+static inline __attribute__((always_inline)) uint32_t kivos_clamp_count(size_t count) {
+  return count > 0x7fffffffu ? 0x7fffffffu : (uint32_t)count;
+}
+
 /* The write and read wrappers themselves: a null buffer gives -1 without
-   trapping, and the count is clamped so that it never looks negative to the
-   kernel. write() and read() are these functions; the runtime's byte paths
-   (the formatter's literal bytes, fgetc) inline them, since there a call
-   would cost more than the work. */
+   trapping, and the count is clamped. write() and read() are these
+   functions; the runtime's byte paths (the formatter's literal bytes,
+   fgetc) inline them, since there a call would cost more than the work. */
+static inline __attribute__((always_inline)) int32_t
+kivos_sys_transfer(uint32_t number, int fd, const void *buf, size_t count) {
+  if (!buf) return -1;
+  return kivos_trap(number, (uint32_t)fd, (uint32_t)(uintptr_t)buf, kivos_clamp_count(count));
+}
+
 static inline __attribute__((always_inline)) int32_t kivos_sys_write(int fd, const void *buf,
                                                                      size_t count) {
-  if (!buf) return -1;
-  return kivos_trap(KIVOS_SYS_WRITE, (uint32_t)fd, (uint32_t)(uintptr_t)buf,
-                    count > 0x7fffffffu ? 0x7fffffffu : (uint32_t)count);
+  return kivos_sys_transfer(KIVOS_SYS_WRITE, fd, buf, count);
 }
 
 static inline __attribute__((always_inline)) int32_t kivos_sys_read(int fd, void *buf,
                                                                     size_t count) {
-  if (!buf) return -1;
-  return kivos_trap(KIVOS_SYS_READ, (uint32_t)fd, (uint32_t)(uintptr_t)buf,
-                    count > 0x7fffffffu ? 0x7fffffffu : (uint32_t)count);
+  return kivos_sys_transfer(KIVOS_SYS_READ, fd, buf, count);
 }
 
 #ifdef __cplusplus

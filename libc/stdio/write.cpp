@@ -96,9 +96,7 @@ bool is_digit(char c) {
   if (*f == 'l' && *++f == 'l') ++f, wide = true;
   char conv = *f;
   if (!conv) return f; // the format ended inside a conversion
-  // '%' writes itself, the conversion character; an unknown one gets the
-  // '%' before it. Neither takes a width or a precision.
-  const char *prefix = conv == '%' ? "" : "%", *body = f++;
+  const char *prefix = "", *body = f++;
   size_t body_len = 1;
   char digits[32]; // also the byte of a %c
   if (conv == 's') {
@@ -107,11 +105,9 @@ bool is_digit(char c) {
     // No precision reads up to the NUL; with one, nothing past it.
     body_len = strnlen(body, uint32_t(precision));
     precision = -1;
-    prefix = "";
   } else if (conv == 'd' || conv == 'i' || conv == 'u' || conv == 'x' || conv == 'p') {
     uint64_t v = wide ? va_arg(*args, unsigned long long) : va_arg(*args, unsigned int);
     uint32_t base = 10;
-    prefix = "";
     if (conv == 'd' || conv == 'i') {
       if (!wide) v = uint64_t(int64_t(int32_t(v)));
       if (int64_t(v) < 0) v = 0 - v, prefix = "-";
@@ -135,10 +131,13 @@ bool is_digit(char c) {
     body = d;
     body_len = size_t(end - d);
   } else {
+    // '%' writes itself, the conversion character; an unknown one gets the
+    // '%' before it. Like 'c', neither takes a width or a precision.
     if (conv == 'c') {
       digits[0] = char(va_arg(*args, int));
       body = digits;
-      prefix = "";
+    } else if (conv != '%') {
+      prefix = "%";
     }
     width = 0;
     precision = -1;

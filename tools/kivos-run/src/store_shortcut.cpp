@@ -28,8 +28,12 @@ std::atomic<bool> g_on{false};
 std::atomic<uint64_t> g_taken{0};
 
 // The library's own functions, found past this executable.
-template <typename F> F *library_function(const char *name) {
-  static F *f = reinterpret_cast<F *>(dlsym(RTLD_NEXT, name));
+lock_fn *library_lock() {
+  static auto *f = reinterpret_cast<lock_fn *>(dlsym(RTLD_NEXT, "page_collection_lock_x86_64"));
+  return f;
+}
+unlock_fn *library_unlock() {
+  static auto *f = reinterpret_cast<unlock_fn *>(dlsym(RTLD_NEXT, "page_collection_unlock_x86_64"));
   return f;
 }
 
@@ -43,13 +47,13 @@ __attribute__((visibility("default"))) void *page_collection_lock_x86_64(void *u
     g_taken.fetch_add(1, std::memory_order_relaxed);
     return nullptr;
   }
-  return library_function<lock_fn>("page_collection_lock_x86_64")(uc, start, end);
+  return library_lock()(uc, start, end);
 }
 
 // The library's lock never returns null (its allocator aborts instead), so a
 // null set is always one of ours, whatever the shortcut is now.
 __attribute__((visibility("default"))) void page_collection_unlock_x86_64(void *set) {
-  if (set) library_function<unlock_fn>("page_collection_unlock_x86_64")(set);
+  if (set) library_unlock()(set);
 }
 
 } // extern "C"
@@ -58,9 +62,8 @@ namespace kivos {
 
 bool use_store_shortcut(bool wanted) {
   // uc_version() answers major << 24 | minor << 16 | patch << 8 | extra.
-  bool on = wanted && uc_version(nullptr, nullptr) >> 8 == 0x020001 &&
-            library_function<lock_fn>("page_collection_lock_x86_64") &&
-            library_function<unlock_fn>("page_collection_unlock_x86_64");
+  bool on =
+      wanted && uc_version(nullptr, nullptr) >> 8 == 0x020001 && library_lock() && library_unlock();
   g_on.store(on, std::memory_order_relaxed);
   return on;
 }

@@ -2,12 +2,13 @@
 // 10,000-drive listing (wall and CPU time, with and without counting), upcase
 // over a 1 MiB file, the guest instructions and stores per trap, and the cost
 // of one trap against a bare Unicorn hook (trap_cost.cpp).
+#include "speed_bench.h"
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <kivos/run.h>
 #include <string>
 
 namespace {
@@ -32,7 +33,9 @@ timing measure(const kivos::run_options &o) {
   return best;
 }
 
-kivos::run_options options(const std::string &program, std::vector<std::string> args) {
+} // namespace
+
+kivos::run_options quiet_options(const std::string &program, std::vector<std::string> args) {
   kivos::run_options o;
   o.program = program;
   o.args = std::move(args);
@@ -41,12 +44,8 @@ kivos::run_options options(const std::string &program, std::vector<std::string> 
   return o;
 }
 
-} // namespace
-
-void print_trap_cost(unsigned traps);
-
 int main() {
-  kivos::run_options hdtab = options(KIVOS_BIN_DIR "/hdtab", {"hdtab"});
+  kivos::run_options hdtab = quiet_options(KIVOS_BIN_DIR "/hdtab", {"hdtab"});
   hdtab.drives = {10000, 9999, {}};
   std::printf("%-34s %8s %8s %12s %10s %14s\n", "run", "wall s", "CPU s", "instructions", "stores",
               "stores/trap");
@@ -62,7 +61,7 @@ int main() {
   row("hdtab, 10,000 drives, --stats", measure(hdtab));
   hdtab.count_stores = true;
   row("hdtab, 10,000 drives, --stats=stores", measure(hdtab));
-  kivos::run_options small = options(KIVOS_BIN_DIR "/hdtab", {"hdtab"});
+  kivos::run_options small = quiet_options(KIVOS_BIN_DIR "/hdtab", {"hdtab"});
   small.count_instructions = small.count_stores = true;
   row("hdtab, default drives, counted", measure(small));
 
@@ -71,7 +70,7 @@ int main() {
   std::ofstream(dir / "in.txt") << std::string(1 << 20, 'k');
   // To the console: a copy to a file is held in the 1 MiB heap until it is
   // closed, and one of 1 MiB does not fit there.
-  kivos::run_options upcase = options(KIVOS_BIN_DIR "/upcase", {"upcase", "in.txt", "-"});
+  kivos::run_options upcase = quiet_options(KIVOS_BIN_DIR "/upcase", {"upcase", "in.txt", "-"});
   upcase.root = dir;
   row("upcase, 1 MiB to the console", measure(upcase));
   std::filesystem::remove_all(dir);

@@ -2,6 +2,7 @@
 // that does the least a kernel can (take the bytes, return the count), on
 // the same guest program in the same run; part of speed_bench.
 #include "elf32.h"
+#include "speed_bench.h"
 
 #include <algorithm>
 #include <chrono>
@@ -73,11 +74,7 @@ double run_bare(const std::vector<uint8_t> &bytes, const elf32::file &f, const s
 }
 
 double run_kivos(const std::string &program, const std::string &n) {
-  kivos::run_options o;
-  o.program = program;
-  o.args = {"loop", n};
-  o.capture_console = true;
-  o.input = "";
+  kivos::run_options o = quiet_options(program, {"loop", n});
   auto t0 = clock_type::now();
   kivos::run_result r = kivos::run(o);
   double s = std::chrono::duration<double>(clock_type::now() - t0).count();
@@ -88,8 +85,6 @@ double run_kivos(const std::string &program, const std::string &n) {
 
 } // namespace
 
-// Prints the cost of one trap in kivos-run against the bare hook, over
-// `traps` one-byte writes of trap_loop.
 void print_trap_cost(unsigned traps) {
   std::string program = TRAP_LOOP_PATH, err;
   auto bytes = elf32::read_file(program, err);

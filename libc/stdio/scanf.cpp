@@ -34,6 +34,15 @@ uint32_t scan_digit(char c, uint32_t base) {
   return d < base ? d : 99;
 }
 
+// Reads a run of digits in `base`, wrapping at 32 bits; false when there is
+// none.
+bool scan_digits(const char *&in, uint32_t base, uint32_t &value) {
+  const char *start = in;
+  value = 0;
+  for (uint32_t d; *in && (d = scan_digit(*in, base)) != 99; ++in) value = value * base + d;
+  return in != start;
+}
+
 // Reads a signed number for d, i, x and X; false when there is none.
 bool scan_signed(const char *&in, char conv, uint32_t &value) {
   while (is_space_or_tab(*in)) ++in;
@@ -48,10 +57,7 @@ bool scan_signed(const char *&in, char conv, uint32_t &value) {
       base = 8;
     }
   }
-  const char *start = in;
-  value = 0;
-  for (uint32_t d; *in && (d = scan_digit(*in, base)) != 99; ++in) value = value * base + d;
-  if (in == start) return false;
+  if (!scan_digits(in, base, value)) return false;
   if (negative) value = 0 - value;
   return true;
 }
@@ -99,9 +105,8 @@ int vsscanf(const char *str, const char *fmt, va_list ap) {
     }
     case 'u': {
       while (is_space_or_tab(*in)) ++in;
-      if (*in < '0' || *in > '9') return count;
-      uint32_t value = 0;
-      for (; *in >= '0' && *in <= '9'; ++in) value = value * 10 + uint32_t(*in - '0');
+      uint32_t value;
+      if (!scan_digits(in, 10, value)) return count;
       if (store) {
         *va_arg(ap, unsigned int *) = value;
         ++count;

@@ -2,7 +2,6 @@
 // trace and the command line.
 #include "harness.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <elf.h>
@@ -67,35 +66,6 @@ TEST(KivosRun, FaultNamesTheFaultingInstruction) {
   size_t at = r.fault.eip - 0x400000;
   ASSERT_LT(at + 7, elf.size());
   EXPECT_EQ(elf.substr(at, 7), std::string("\xc6\x05\xff\x0f\x00\x00\x01", 7));
-}
-
-TEST(KivosRun, Limits) {
-  kivos::run_options o = test::options("faults", {"endless"});
-  o.timeout_seconds = 0.3;
-  kivos::run_result r = kivos::run(o);
-  EXPECT_EQ(r.end, kivos::run_end::timeout);
-  EXPECT_NE(r.message.find("time limit"), std::string::npos);
-  EXPECT_EQ(kivos::exit_code(r), kivos::exit_timeout);
-  o = test::options("faults", {"endless"});
-  o.max_instructions = 100000;
-  r = kivos::run(o);
-  EXPECT_EQ(r.end, kivos::run_end::instruction_limit);
-  EXPECT_EQ(kivos::exit_code(r), kivos::exit_timeout);
-  o = test::options("hdtab"); // a program that ends within the limit is not affected
-  o.max_instructions = 1000000;
-  EXPECT_EQ(kivos::run(o).end, kivos::run_end::exited);
-}
-
-// A program asleep when its time runs out ends then, not when it wakes.
-TEST(KivosRun, TimeLimitCutsASleep) {
-  kivos::run_options o = test::options("wrappers", {"sleep_5"});
-  o.real_sleep = true;
-  o.timeout_seconds = 0.3;
-  auto start = std::chrono::steady_clock::now();
-  kivos::run_result r = kivos::run(o);
-  EXPECT_EQ(r.end, kivos::run_end::timeout);
-  EXPECT_NE(r.message.find("time limit of 0.3 s"), std::string::npos) << r.message;
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 // Files that are not kivos executables, each made from the real one.
@@ -310,24 +280,6 @@ TEST(KivosRun, UnservedTrapsFailAndAreTraced) {
   EXPECT_NE(lines.find("trap_999(0x1, 0x2, 0x3) = -38 (not served)\n"), std::string::npos) << lines;
 }
 
-TEST(KivosRun, TraceLines) {
-  kivos::run_options o = test::options("hdtab");
-  o.drives = {1, 0, {0}};
-  std::string lines = traced(o);
-  EXPECT_EQ(lines.substr(0, lines.find("write")), "drive_count() = 1\ndrive_current() = 0\n");
-  EXPECT_NE(lines.find("write(1, \"D\", 1) = 1\n"), std::string::npos);
-  EXPECT_NE(lines.find("drive_probe(0) = 0\n"), std::string::npos);
-  EXPECT_NE(lines.find("write(1, \"\\n\", 1) = 1\n"), std::string::npos);
-  EXPECT_EQ(lines.substr(lines.size() - 13), "_exit(0) = ?\n");
-
-  test::temp_dir dir;
-  o = test::options("files", {"cat", "missing"});
-  o.root = dir.path;
-  lines = traced(o);
-  EXPECT_NE(lines.find("open(\"missing\", O_RDONLY, 0x0) = -2 ENOENT\n"), std::string::npos)
-      << lines;
-}
-
 TEST(KivosRun, TraceQuotesAndCutsBuffers) {
   std::string lines =
       traced(test::options("stdio", {"fputs", "stdout", "a\"b\\\n\xff" + std::string(40, 'x')}));
@@ -336,8 +288,8 @@ TEST(KivosRun, TraceQuotesAndCutsBuffers) {
 }
 
 // The command line, as a user runs it, hostile inputs included: each row is
-// a bash command ($RUN is kivos-run, $P the folder of the test programs, $H
-// hdtab, $D a fresh folder), its status and a piece of what it prints.
+// a bash command ($RUN is kivos-run, $M kivos-meta, $P the folder of the test
+// programs, $H hdtab, $D a fresh folder), its status and a piece of what it prints.
 struct command_case {
   const char *command;
   int status;
@@ -360,8 +312,11 @@ const command_case command_cases[] = {
     {"mkfifo $D/f && $RUN $D/f", 125, "not a regular file"},
     {"truncate -s 6G $D/big && $RUN $D/big", 125, "more than the 1074790400 a program may have"},
     {"$RUN $P/faults null_read", 126, "read from unmapped memory at 0x00000000 (eip 0x"},
-    {"$RUN --timeout 0.2 $P/faults endless", 124, "time limit"},
     {"$RUN --timeout 1e-9 $P/faults endless", 124, "time limit"},
+    {"$RUN --max-instructions 100000 $P/faults endless", 124, "instruction limit of 100000"},
+    {"$RUN --max-instructions 1000000 $H", 0, "Drive 3: Present\n"},
+    // A program asleep when its time runs out ends then, not when it wakes.
+    {"timeout 3 $RUN --timeout 0.3 $P/wrappers sleep_5", 124, "time limit of 0.3 s"},
     {"$RUN --timeout 1e10 $H", 0, "Drive 3: Present\n"},
     {"$RUN --timeout inf $H", 125, "positive number of seconds"},
     {"$RUN --timeout 0 $H", 125, "positive number of seconds"},
@@ -391,14 +346,24 @@ const command_case command_cases[] = {
     {"$RUN -t -e trace=_exit $H 2>&1 >/dev/null | grep -cE '^[0-9:]{8}\\.[0-9]{6} _exit'", 0,
      "1\n"},
     {"$RUN -c $H 2>&1 >/dev/null | grep -cE ' 109 +write$| 116 +total$'", 0, "2\n"},
+    {"$RUN --trace --root $D $P/files cat missing", 0,
+     "open(\"missing\", O_RDONLY, 0x0) = -2 ENOENT\n"},
     {"$RUN -e trace=nothing $H", 125, "no call or class named 'nothing'"},
     {"$RUN --profile --stats $H.elf 2>&1 >/dev/null | awk '/instructions,/ {s = $5} /profile of/ "
      "{p = $4} "
      "/%/ {t += $2} /  vfprintf$/ {v = 1} END {print s == p && p == t && v ? \"agrees\" : "
      "\"differs\"}'",
      0, "agrees"},
-    {"$RUN --version && $(dirname $RUN)/kivos-meta --version", 0,
+    {"$RUN --version && $M --version", 0,
      "kivos-run " KIVOS_VERSION "\nkivos-meta " KIVOS_VERSION "\n"},
+    // kivos-meta ($M), the same way.
+    {"$M $H", 0, "summary        List detected logical drives."},
+    {"$M --check $H && echo fine", 0, "fine"},
+    {"$M --json $H", 0, "\"name\": \"hdtab\", \"version\": \"2\""},
+    {"$M --check /etc/hostname", 1, "kivos-meta: /etc/hostname: not an ELF file\n"},
+    {"$M $D", 1, "a directory, not a program file\n"},
+    {"$M /dev/zero", 1, "kivos-meta: /dev/zero: not a regular file\n"},
+    {"$M --json --check $H", 2, "kivos-meta: --json and --check exclude each other\n"},
     // Any name the folder takes, and nothing half-written after an interruption.
     {"$RUN --trace --root $D $P/files put $(printf %0250d 0) abc 2>&1 && ls $D", 0, ", 3) = 3\n"},
     {"$RUN --root $D $P/files big_put out & sleep 0.2; kill -INT $!; wait; echo left $(ls -A $D | "
@@ -410,8 +375,9 @@ class Command : public testing::TestWithParam<command_case> {};
 
 TEST_P(Command, StatusAndOutput) {
   test::temp_dir dir;
-  std::string vars =
-      "RUN=" KIVOS_RUN_PATH " P=" KIVOS_TEST_BIN_DIR " H=" KIVOS_BIN_DIR "/hdtab D=" + dir.path;
+  std::string vars = "RUN=" KIVOS_RUN_PATH " M=" KIVOS_META_PATH " P=" KIVOS_TEST_BIN_DIR
+                     " H=" KIVOS_BIN_DIR "/hdtab D=" +
+                     dir.path;
   std::string cmd = "bash -c '" + vars + "; " +
                     std::regex_replace(GetParam().command, std::regex("'"), "'\\''") + "' 2>&1";
   std::string out;

@@ -1,5 +1,5 @@
 /* The buffer formatter where it differs from the host library's (which the
-   differential test compares it with on the formats they share): each case
+   formatters fuzzer compares it with on the formats they share): each case
    is checked at several buffer sizes (the
    boundaries around its length included), with guard bytes around the
    buffer. Arguments are passed as pointer-sized words: an int argument

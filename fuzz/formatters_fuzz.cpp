@@ -11,7 +11,6 @@
 #include <cstring>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <string>
-#include <vector>
 
 struct kivos_file;
 extern "C" {
@@ -33,115 +32,57 @@ void expect(bool ok, const std::string &format) {
   __builtin_trap();
 }
 
-// Whom the buffer formatter agrees with on a piece: the stream formatter
-// (not on flags, %X, %ll or a width for %p), the host (not on %p, %ld, a '%'
-// or %c with a width, a negative '*' width, zero under precision 0, or a
-// conversion cut short), or both.
-enum { stream = 1, host = 2, both = 3 };
-
-// Arguments: i an int, w a width of 0 to 30, n a negative width, p a
-// precision of 1 to 20 or negative, s a string, c a character.
-struct piece {
-  const char *text, *args;
-  int agree;
-};
-
-const piece pieces[] = {
-    {"%d", "i", both},
-    {"%7d", "i", both},
-    {"%.3d", "i", both},
-    {"%9.4d", "i", both},
-    {"%*d", "wi", both},
-    {"%*d", "ni", stream},
-    {"%.*d", "pi", both},
-    {"%.0d", "i", stream},
-    {"%i", "i", both},
-    {"%u", "i", both},
-    {"%12u", "i", both},
-    {"%x", "i", both},
-    {"%.5x", "i", both},
-    {"%p", "i", stream},
-    {"%ld", "i", stream},
-    {"%s", "s", both},
-    {"%.2s", "s", both},
-    {"%9s", "s", both},
-    {"%*.*s", "wps", both},
-    {"%c", "c", both},
-    {"%5c", "c", stream},
-    {"%%", "", both},
-    {"%5%", "", stream},
-    {"%q", "", stream},
-    {"a", "", both},
-    {" ", "", both},
-    {"|", "", both},
-    {"\t", "", both},
-    {"%.4294967297d", "i", stream},
-    {"%-7d", "i", host},
-    {"%07d", "i", host},
-    {"%+d", "i", host},
-    {"%-+9.3i", "i", host},
-    {"%0*d", "wi", host},
-    {"%08.3x", "i", host},
-    {"%+5u", "i", host},
-    {"%-12X", "i", host},
-    {"%-*.*s", "wps", host},
-    {"%-9s", "s", host},
-    {"%0-8d", "i", host},
-};
-// A conversion cut short may only end the format.
+// Pieces the buffer formatter reads as both the stream formatter and the
+// host's snprintf do; as the stream formatter only (the host differs on %p,
+// %ld, a '%' or %c with a width, zero under precision 0, a negative '*'
+// width, a null string, a conversion cut short); as the host only (the
+// stream formatter takes no flags and no %X).
+const char *const both[] = {"%d",    "%7d",  "%.3d", "%9.4d", "%*d", "%.*d", "%i",
+                            "%u",    "%12u", "%x",   "%.5x",  "%s",  "%.2s", "%9s",
+                            "%*.*s", "%c",   "%%",   "a",     " ",   "|",    "\t"};
+const char *const stream_only[] = {"%.0d", "%p", "%ld", "%5c", "%5%", "%q", "%.4294967297d"};
+const char *const host_only[] = {"%-7d", "%07d",  "%+d",    "%-+9.3i", "%0*d", "%08.3x",
+                                 "%+5u", "%-12X", "%-*.*s", "%-9s",    "%0-8d"};
 const char *const endings[] = {"", "%", "%5", "%.", "%l", "%ll"};
-
 const int32_t ints[] = {0, 1, -1, 7, 42, 255, 1000000, INT32_MAX, INT32_MIN, 0x12345678};
-// The null string, last, only against the stream formatter.
 const char *const strings[] = {"", "a", "hello world", "tab\there", text, nullptr};
 
 #define WORDS(a) a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10], a[11]
 
-void differential(FuzzedDataProvider &in, int with) {
+void differential(FuzzedDataProvider &in, bool with_stream) {
   std::string format;
-  std::vector<intptr_t> args;
-  for (int count = 0; count < 16 && in.remaining_bytes() > 1; ++count) {
-    const piece &p = in.PickValueInArray(pieces);
-    if (!(p.agree & with)) continue;
-    if (args.size() + strlen(p.args) > max_args) break;
-    format += p.text;
-    for (const char *k = p.args; *k; ++k) {
-      switch (*k) {
-      case 'i':
-        args.push_back(in.ConsumeBool() ? in.PickValueInArray(ints)
-                                        : in.ConsumeIntegral<int32_t>());
-        break;
-      case 'w':
-        args.push_back(in.ConsumeIntegralInRange(0, 30));
-        break;
-      case 'n':
-        args.push_back(in.ConsumeIntegralInRange(-30, -1));
-        break;
-      case 'p':
-        args.push_back(in.ConsumeBool() ? in.ConsumeIntegralInRange(1, 20) : -3);
-        break;
-      case 's':
-        args.push_back(intptr_t(strings[in.ConsumeIntegralInRange<size_t>(
-            0, std::size(strings) - (with == host ? 2 : 1))]));
-        break;
-      case 'c':
-        args.push_back(in.ConsumeIntegralInRange('!', '~'));
-        break;
-      }
+  intptr_t a[max_args] = {};
+  size_t n_args = 0;
+  for (int count = 0; count < 16 && in.remaining_bytes() > 1 && n_args + 3 <= max_args; ++count) {
+    const char *p = in.ConsumeBool() ? in.PickValueInArray(both)
+                    : with_stream    ? in.PickValueInArray(stream_only)
+                                     : in.PickValueInArray(host_only);
+    format += p;
+    // A '*' before the '.' takes a width, after it a precision, then the
+    // conversion its value.
+    for (const char *c = p + 1; *p == '%' && *c; ++c) {
+      if (*c == '*' && c[-1] != '.')
+        a[n_args++] = in.ConsumeIntegralInRange(with_stream ? -30 : 0, 30);
+      else if (*c == '*')
+        a[n_args++] = in.ConsumeIntegralInRange(with_stream ? -3 : 1, 20);
+      else if (strchr("diuxXp", *c))
+        a[n_args++] = in.ConsumeBool() ? in.PickValueInArray(ints) : in.ConsumeIntegral<int32_t>();
+      else if (*c == 's')
+        a[n_args++] = intptr_t(strings[in.ConsumeIntegralInRange<size_t>(0, 4 + with_stream)]);
+      else if (*c == 'c')
+        a[n_args++] = in.ConsumeIntegralInRange('!', '~');
     }
   }
-  if (with == stream) format += in.PickValueInArray(endings);
-  args.resize(max_args);
+  if (with_stream) format += in.PickValueInArray(endings);
   size_t size = in.ConsumeIntegralInRange(0, 120);
 
   // Against the stream formatter the whole text, against the host the text
   // bounded by `size` bytes between guard bytes.
   char full[1024], ours[128], theirs[128];
   const char *f = format.c_str();
-  const intptr_t *a = args.data();
   int n = kivos_snprintf(full, sizeof full, f, WORDS(a));
   expect(n >= 0 && size_t(n) < sizeof full, format);
-  if (with == stream) {
+  if (with_stream) {
     char *out = nullptr;
     size_t len = 0;
     expect(kivos_fprintf(kivos_open_memstream(&out, &len), f, WORDS(a)) == n, format);
@@ -163,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   kivos_g_heap_used = 0; // each input on an empty heap, as each program starts
   if (data[0] & 1) {
     FuzzedDataProvider in(data + 1, size - 1);
-    differential(in, data[0] & 2 ? stream : host);
+    differential(in, data[0] & 2);
     return 0;
   }
   size_t bound = data[0] % 64;

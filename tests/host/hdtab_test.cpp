@@ -1,4 +1,4 @@
-// hdtab's listing, usage line and failure, byte for byte, and its traps.
+// hdtab's listing, usage line and failure, byte for byte, and its budgets.
 #include "harness.h"
 
 #include <filesystem>
@@ -62,30 +62,6 @@ TEST_P(Listing, PrintsExactly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Hdtab, Listing, testing::ValuesIn(listing_cases));
-
-// The queries in order, each index probed once, nothing after a failed count.
-TEST(Hdtab, Traps) {
-  struct {
-    std::vector<std::string> args;
-    kivos::drive_table drives;
-    std::vector<uint32_t> traps; // other than writes; probes by their index
-  } cases[] = {
-      {{"-h"}, {}, {KIVOS_SYS_EXIT}},
-      {{}, {-1, 0, {}}, {KIVOS_SYS_DRIVE_COUNT, KIVOS_SYS_EXIT}},
-      {{},
-       {3, 1, {}},
-       {KIVOS_SYS_DRIVE_COUNT, KIVOS_SYS_DRIVE_CURRENT, 1000, 1001, 1002, KIVOS_SYS_EXIT}},
-  };
-  for (const auto &c : cases) {
-    kivos::run_options o = test::options("hdtab", c.args);
-    o.drives = c.drives;
-    std::vector<uint32_t> traps;
-    for (const auto &t : kivos::run(o).traps)
-      if (t.number != KIVOS_SYS_WRITE)
-        traps.push_back(t.number == KIVOS_SYS_DRIVE_PROBE ? 1000 + t.ebx : t.number);
-    EXPECT_EQ(traps, c.traps);
-  }
-}
 
 // The long listing, and the budgets of the console path: at most 8 guest
 // stores per trap (each store is slow on the emulator) and at most 2,264

@@ -333,10 +333,27 @@ const command_case command_cases[] = {
     // The habits of strace, a profile that adds up, and the version.
     {"$RUN --drives 1 --fold-writes $H 2>&1 >/dev/null", 0,
      "write(1, \"Detected logical drives: 1\\n\", 27) = 27 [27 one-byte writes folded]\n"},
-    {"$RUN -e trace=drive,_exit $H 2>&1 >/dev/null | tr '\\n' ' '", 0,
-     "drive_count() = 4 drive_current() = 1 drive_probe(0) = 1 drive_probe(1) = 1 drive_probe(2) = "
-     "0 "
-     "drive_probe(3) = 1 _exit(0) = ? "},
+    // hdtab's queries: in order, each drive probed once, none for -h, none
+    // after a failed count.
+    {"echo \"[$($RUN -e trace=drive,_exit $H 2>&1 >/dev/null | tr '\\n' ' ')]\"", 0,
+     "[drive_count() = 4 drive_current() = 1 drive_probe(0) = 1 drive_probe(1) = 1 drive_probe(2) "
+     "= "
+     "0 drive_probe(3) = 1 _exit(0) = ? ]"},
+    {"echo \"[$($RUN -e trace=drive,_exit $H -h 2>&1 >/dev/null)]\"", 0, "[_exit(0) = ?]"},
+    {"echo \"[$($RUN -e trace=drive,_exit --drives fail $H 2>&1 >/dev/null | tr '\\n' ' ')]\"", 0,
+     "[drive_count() = -1 EPERM _exit(1) = ? ]"},
+    // exit and abort end the process at once: no handler, no file written.
+    {"echo \"[$($RUN --trace --root $D $P/process exit_3 2>&1)|$(ls $D)]\"", 0, "[_exit(3) = ?|]"},
+    {"echo \"[$($RUN --trace $P/process exit_minus_one 2>&1)]\"", 0, "[_exit(-1) = ?]"},
+    {"echo \"[$($RUN --trace $P/process abort 2>&1)]\"", 0, "[_exit(1) = ?]"},
+    {"$RUN $P/wrappers exit", 42, ""},
+    // The first rand seeds itself from the time-stamp counter, which differs
+    // from run to run (three equal results come once in a billion runs).
+    {"r() { $RUN --trace \"$@\" $P/process first_rand 2>&1; }; [[ $(r --tsc 1) == \"$(r --tsc 1)\" "
+     "&& "
+     "$(r --tsc 1) != \"$(r --tsc 2)\" && $({ r; r; r; } | sort -u | wc -l) -gt 1 ]] && echo "
+     "follows",
+     0, "follows"},
     {"$RUN -s 4 -e trace=console $P/stdio fputs stdout hello 2>&1 >/dev/null", 0,
      "write(1, \"hell\"..., 5) = 5\n"},
     {"$RUN -o $D/t -e trace=process $H >/dev/null && cat $D/t", 0, "_exit(0) = ?\n"},

@@ -121,10 +121,7 @@ uint8_t *shdr(std::vector<uint8_t> &b, const elf32::file &f, const char *name, u
 }
 
 const damage_case damage_cases[] = {
-    {"not_elf", [](auto &b, auto &) { b[0] = 'X'; }, "not an ELF file"},
-    {"elf64", [](auto &b, auto &) { b[4] = 2; }, "64-bit"},
     {"truncated", [](auto &b, auto &) { b.resize(b.size() - 50); }, "section headers run past"},
-    {"tiny", [](auto &b, auto &) { b.resize(20); }, "truncated ELF header"},
     {"section_past_end",
      [](auto &b, auto &f) { set32(shdr(b, f, ".kivos.cmdmeta", 16), uint32_t(b.size() - 10)); },
      "section .kivos.cmdmeta runs past the end of the file"},

@@ -128,12 +128,4 @@ TEST(Wrappers, LongSleepAddsUpExactly) {
   EXPECT_EQ(total, 0xffffffffull * 1000000);
 }
 
-TEST(Wrappers, ExitPassesItsStatus) {
-  kivos::run_result r = kivos::run(test::options("wrappers", {"exit"}));
-  ASSERT_EQ(r.end, kivos::run_end::exited);
-  EXPECT_EQ(r.exit_status, 42);
-  EXPECT_EQ(r.traps.back().number, uint32_t(KIVOS_SYS_EXIT));
-  EXPECT_EQ(r.traps.back().ebx, 42u);
-}
-
 } // namespace

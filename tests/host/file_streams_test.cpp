@@ -82,21 +82,4 @@ TEST(FileStreams, FscanfReadsByteByByte) {
   EXPECT_GT(reads, 300);
 }
 
-// The example from the README, as a user runs it.
-TEST(FileStreams, UpcaseExample) {
-  test::temp_dir dir;
-  test::write_file(dir.file("notes.txt"), "hello kivos\nsecond line\n");
-  kivos::run_options o = test::options("hdtab");
-  o.program = KIVOS_BIN_DIR "/upcase";
-  o.args = {"upcase", "notes.txt", "NOTES.TXT"};
-  o.root = dir.path;
-  EXPECT_EQ(kivos::run(o).console, "2 lines\n");
-  EXPECT_EQ(test::read_file(dir.file("NOTES.TXT")), "HELLO KIVOS\nSECOND LINE\n");
-  // A copy too big for the heap fails aloud and writes nothing.
-  test::write_file(dir.file("big"), std::string(1 << 19, 'x'));
-  o.args = {"upcase", "big", "BIG"};
-  EXPECT_EQ(kivos::run(o).console, "upcase: BIG does not fit in memory\n");
-  EXPECT_FALSE(std::filesystem::exists(dir.file("BIG")));
-}
-
 } // namespace

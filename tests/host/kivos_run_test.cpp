@@ -259,34 +259,6 @@ TEST(KivosRun, BadPointersFailWithoutHarm) {
   EXPECT_EQ(r.console, "still running\n");
 }
 
-// Runs with the trace written to memory; returns its lines.
-std::string traced(kivos::run_options o, kivos::run_result *result = nullptr) {
-  char *text = nullptr;
-  size_t size = 0;
-  o.trace = open_memstream(&text, &size);
-  kivos::run_result r = kivos::run(o);
-  std::fclose(o.trace);
-  std::string lines(text, size);
-  std::free(text);
-  if (result) *result = r;
-  return lines;
-}
-
-TEST(KivosRun, UnservedTrapsFailAndAreTraced) {
-  kivos::run_result r;
-  std::string lines = traced(test::options("files", {"unserved"}), &r);
-  EXPECT_EQ(test::reports(r), (std::vector<int32_t>{-38, -38}));
-  EXPECT_NE(lines.find("spawn(0x0, 0x0, 0x0) = -38 (not served)\n"), std::string::npos) << lines;
-  EXPECT_NE(lines.find("trap_999(0x1, 0x2, 0x3) = -38 (not served)\n"), std::string::npos) << lines;
-}
-
-TEST(KivosRun, TraceQuotesAndCutsBuffers) {
-  std::string lines =
-      traced(test::options("stdio", {"fputs", "stdout", "a\"b\\\n\xff" + std::string(40, 'x')}));
-  EXPECT_EQ(lines.substr(0, lines.find('\n') + 1),
-            "write(1, \"a\\\"b\\\\\\n\\xff" + std::string(26, 'x') + "\"..., 46) = 46\n");
-}
-
 // The command line, as a user runs it, hostile inputs included: each row is
 // a bash command ($RUN is kivos-run, $M kivos-meta, $P the folder of the test
 // programs, $H hdtab, $D a fresh folder), its status and a piece of what it prints.
@@ -365,6 +337,13 @@ const command_case command_cases[] = {
     {"$RUN -c $H 2>&1 >/dev/null | grep -cE ' 109 +write$| 116 +total$'", 0, "2\n"},
     {"$RUN --trace --root $D $P/files cat missing", 0,
      "open(\"missing\", O_RDONLY, 0x0) = -2 ENOENT\n"},
+    // Bytes quoted as C does, a long buffer cut after 32 of them.
+    {"$RUN --trace $P/stdio fputs stdout \"$(printf 'a\"b\\\\\\n\\xff')$(printf %040d 0)\" 2>&1 "
+     ">/dev/null | "
+     "head -1",
+     0, "write(1, \"a\\\"b\\\\\\n\\xff00000000000000000000000000\"..., 46) = 46\n"},
+    {"$RUN --trace $P/files unserved 2>&1 | grep -v trap_200", 0,
+     "spawn(0x0, 0x0, 0x0) = -38 (not served)\ntrap_999(0x1, 0x2, 0x3) = -38 (not served)\n"},
     {"$RUN -e trace=nothing $H", 125, "no call or class named 'nothing'"},
     {"$RUN --profile --stats $H.elf 2>&1 >/dev/null | awk '/instructions,/ {s = $5} /profile of/ "
      "{p = $4} "
@@ -373,6 +352,14 @@ const command_case command_cases[] = {
      0, "agrees"},
     {"$RUN --version && $M --version", 0,
      "kivos-run " KIVOS_VERSION "\nkivos-meta " KIVOS_VERSION "\n"},
+    // The upcase example from the README, and a copy too big for the heap,
+    // which fails aloud and writes nothing.
+    {"cd $D && printf \"hello kivos\\nsecond line\\n\" >notes && $RUN --root . ${H%/*}/upcase "
+     "notes UP "
+     "&& cat UP",
+     0, "2 lines\nHELLO KIVOS\nSECOND LINE\n"},
+    {"cd $D && head -c 524288 /dev/zero >big && $RUN --root . ${H%/*}/upcase big BIG || ls", 0,
+     "upcase: BIG does not fit in memory\nbig\n"},
     // kivos-meta ($M), the same way.
     {"$M $H", 0, "summary        List detected logical drives."},
     {"$M --check $H && echo fine", 0, "fine"},

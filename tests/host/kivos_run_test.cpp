@@ -309,8 +309,7 @@ const command_case command_cases[] = {
     // after a failed count.
     {"echo \"[$($RUN -e trace=drive,_exit $H 2>&1 >/dev/null | tr '\\n' ' ')]\"", 0,
      "[drive_count() = 4 drive_current() = 1 drive_probe(0) = 1 drive_probe(1) = 1 drive_probe(2) "
-     "= "
-     "0 drive_probe(3) = 1 _exit(0) = ? ]"},
+     "= 0 drive_probe(3) = 1 _exit(0) = ? ]"},
     {"echo \"[$($RUN -e trace=drive,_exit $H -h 2>&1 >/dev/null)]\"", 0, "[_exit(0) = ?]"},
     {"echo \"[$($RUN -e trace=drive,_exit --drives fail $H 2>&1 >/dev/null | tr '\\n' ' ')]\"", 0,
      "[drive_count() = -1 EPERM _exit(1) = ? ]"},
@@ -322,8 +321,7 @@ const command_case command_cases[] = {
     // The first rand seeds itself from the time-stamp counter, which differs
     // from run to run (three equal results come once in a billion runs).
     {"r() { $RUN --trace \"$@\" $P/process first_rand 2>&1; }; [[ $(r --tsc 1) == \"$(r --tsc 1)\" "
-     "&& "
-     "$(r --tsc 1) != \"$(r --tsc 2)\" && $({ r; r; r; } | sort -u | wc -l) -gt 1 ]] && echo "
+     "&& $(r --tsc 1) != \"$(r --tsc 2)\" && $({ r; r; r; } | sort -u | wc -l) -gt 1 ]] && echo "
      "follows",
      0, "follows"},
     {"$RUN -s 4 -e trace=console $P/stdio fputs stdout hello 2>&1 >/dev/null", 0,
@@ -339,15 +337,13 @@ const command_case command_cases[] = {
      "open(\"missing\", O_RDONLY, 0x0) = -2 ENOENT\n"},
     // Bytes quoted as C does, a long buffer cut after 32 of them.
     {"$RUN --trace $P/stdio fputs stdout \"$(printf 'a\"b\\\\\\n\\xff')$(printf %040d 0)\" 2>&1 "
-     ">/dev/null | "
-     "head -1",
+     ">/dev/null | head -1",
      0, "write(1, \"a\\\"b\\\\\\n\\xff00000000000000000000000000\"..., 46) = 46\n"},
     {"$RUN --trace $P/files unserved 2>&1 | grep -v trap_200", 0,
      "spawn(0x0, 0x0, 0x0) = -38 (not served)\ntrap_999(0x1, 0x2, 0x3) = -38 (not served)\n"},
     {"$RUN -e trace=nothing $H", 125, "no call or class named 'nothing'"},
     {"$RUN --profile --stats $H.elf 2>&1 >/dev/null | awk '/instructions,/ {s = $5} /profile of/ "
-     "{p = $4} "
-     "/%/ {t += $2} /  vfprintf$/ {v = 1} END {print s == p && p == t && v ? \"agrees\" : "
+     "{p = $4} /%/ {t += $2} /  vfprintf$/ {v = 1} END {print s == p && p == t && v ? \"agrees\" : "
      "\"differs\"}'",
      0, "agrees"},
     {"$RUN --version && $M --version", 0,
@@ -355,8 +351,7 @@ const command_case command_cases[] = {
     // The upcase example from the README, and a copy too big for the heap,
     // which fails aloud and writes nothing.
     {"cd $D && printf \"hello kivos\\nsecond line\\n\" >notes && $RUN --root . ${H%/*}/upcase "
-     "notes UP "
-     "&& cat UP",
+     "notes UP && cat UP",
      0, "2 lines\nHELLO KIVOS\nSECOND LINE\n"},
     {"cd $D && head -c 524288 /dev/zero >big && $RUN --root . ${H%/*}/upcase big BIG || ls", 0,
      "upcase: BIG does not fit in memory\nbig\n"},

@@ -45,6 +45,7 @@ const char *const host_only[] = {"%-7d", "%07d",  "%+d",    "%-+9.3i", "%0*d", "
                                  "%+5u", "%-12X", "%-*.*s", "%-9s",    "%0-8d"};
 const char *const endings[] = {"", "%", "%5", "%.", "%l", "%ll"};
 const int32_t ints[] = {0, 1, -1, 7, 42, 255, 1000000, INT32_MAX, INT32_MIN, 0x12345678};
+// The null string, last, is taken only against the stream formatter.
 const char *const strings[] = {"", "a", "hello world", "tab\there", text, nullptr};
 
 #define WORDS(a) a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10], a[11]

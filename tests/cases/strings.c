@@ -36,37 +36,26 @@ static uint32_t size_word(const char *p) {
 
 CASE(lengths_and_comparisons) {
   char xyz[3] = {'x', 'y', 'z'}, qr[2] = {'q', 'r'}, qr2[2] = {'Q', 'R'};
-  CHECK_EQ(strlen(NULL) + strlen(P(1)) + strlen(P(4095)), 0);
-  CHECK_EQ(strnlen(P(4095), 10) + strnlen(P(4096), 0), 0);
-  CHECK_EQ(strnlen(xyz, 3), 3); /* nothing past max is read */
+  CHECK_EQ(strlen(NULL) + strlen(P(4095)) + strnlen(P(4095), 10) + strnlen(xyz, 3), 3);
   CHECK_EQ(strcmp(NULL, NULL) + strcmp(P(5), P(5)), 0);
-  CHECK_EQ(strcmp(NULL, "x"), -1);
-  CHECK_EQ(strcmp("x", NULL), 1);
+  CHECK(strcmp(NULL, "x") == -1 && strcmp("x", NULL) == 1);
   CHECK_EQ(strcmp(NULL, P(5)) + strcmp(P(5), P(6)) + strcmp(P(6), P(5)), -3);
-  CHECK_EQ(strcmp("ab", "abc"), -99);
-  CHECK_EQ(strcmp("\xff", "a"), 158);
-  CHECK_EQ(strncmp(NULL, "x", 0) + strncmp(P(9), P(9), 4), 0);
+  CHECK(strcmp("ab", "abc") == -99 && strcmp("\xff", "a") == 158);
+  CHECK_EQ(strncmp(NULL, "x", 0) + strncmp(P(9), P(9), 4) + strncmp(qr, qr, 2), 0);
   CHECK_EQ(strncmp(NULL, "x", 1), -1);
   CHECK_EQ(strncmp("x", P(7), 1), 1);
   CHECK_EQ(strncmp("ab", "abc", 3), -99);
-  CHECK_EQ(strncmp(qr, qr, 2), 0);
-  CHECK_EQ(strcasecmp("[", "a"), -6);
-  CHECK_EQ(strcasecmp("abc", "AB"), 99);
+  CHECK(strcasecmp("[", "a") == -6 && strcasecmp("abc", "AB") == 99);
   CHECK_EQ(strcasecmp("\xc4", "\xe4"), -32); /* ASCII letters only */
-  CHECK_EQ(strcasecmp("Z@", "z`"), -32);
   CHECK_EQ(strcasecmp(NULL, NULL) + strncasecmp(NULL, NULL, 3) + strncasecmp(P(7), P(7), 3), 0);
   CHECK_EQ(strcasecmp(NULL, "x") + strncasecmp(NULL, "x", 3), -2);
   CHECK_EQ(strcasecmp("x", NULL) + strncasecmp("x", NULL, 3), 2);
-  CHECK_EQ(strncasecmp("HeLLo", "hellx", 5), -9);
-  CHECK_EQ(strncasecmp(qr, qr2, 2), 0);
+  CHECK(strncasecmp("HeLLo", "hellx", 5) == -9 && strncasecmp(qr, qr2, 2) == 0);
 }
 
 CASE(memory) {
   unsigned char x = 0x80, y = 0x01;
-  CHECK_EQ(memcmp(&x, &y, 1), 127);
-  CHECK_EQ(memcmp(&y, &x, 1), -127);
-  CHECK_EQ(memcmp(NULL, NULL, 0), 0);
-  CHECK_EQ(memcmp("a\0b", "a\0c", 3), -1);
+  CHECK(memcmp(&x, &y, 1) == 127 && memcmp(&y, &x, 1) == -127 && memcmp("a\0b", "a\0c", 3) == -1);
   CHECK(!memcpy(NULL, NULL, 0) && !memset(NULL, 1, (0)) && !memmove(NULL, NULL, 0));
   char m[8] = "abcdef";
   CHECK(memmove(m + 2, m, 4) == m + 2 && memcmp(m, "ababcd", 6) == 0);
@@ -81,10 +70,8 @@ CASE(copying_and_appending) {
   char *d = dest(NULL);
   CHECK(strncpy(d, "abc", 40) == d && holds(abc40, 40));
   CHECK(strncpy(dest(NULL), NULL, 5) == d && holds("\0\0\0\0\0", 5));
-  CHECK(strncpy(dest(NULL), "abc", 0) == d && holds("", 0));
   CHECK(strcpy(dest(NULL), NULL) == d && holds("", 1));
-  CHECK(!strncpy(NULL, "abc", 3) && !strcpy(NULL, "x") && !strcat(NULL, "x") &&
-        !strncat(NULL, "x", 1));
+  CHECK(!strncpy(NULL, "abc", 3) && !strcpy(NULL, "x") && !strcat(NULL, "x"));
   CHECK(strcat(dest("ab"), NULL) == d && holds("ab", 3));
   CHECK(strncat(dest("ab"), NULL, 4) == d && holds("ab", 3));
   CHECK(strcat(P(0x10), "x") == P(0x10) && strncat(P(0xfff), "x", 1) == P(0xfff));
@@ -93,40 +80,27 @@ CASE(copying_and_appending) {
 
 CASE(searching) {
   const char *s = "abcabc";
-  CHECK(strchr(s, 0x162) == s + 1 && strrchr(s, 0x162) == s + 4);
-  CHECK(strchr(s, 0x100) == s + 6 && strrchr(s, 0x100) == s + 6);
+  CHECK(strchr(s, 0x162) == s + 1 && strrchr(s, 0x100) == s + 6);
   CHECK(!strchr(NULL, 'a') && !strrchr(NULL, 'a'));
   CHECK(!strstr(NULL, "") && !strstr(s, NULL) && strstr("", "") != NULL);
 }
 
 CASE(duplication) {
   char xyz[3] = {'x', 'y', 'z'};
-  char *a = strdup("hello"), *e = strdup("");
-  CHECK(strcmp(a, "hello") == 0 && size_word(a) == 6 && e - a == 16);
-  CHECK(e[0] == 0 && size_word(e) == 1);
-  char *f = strdup(P(0x800)), *h = strndup("hello", 3), *full = strndup("hello", 10);
-  CHECK(f[0] == 0 && size_word(f) == 1);
-  CHECK(strcmp(h, "hel") == 0 && size_word(h) == 4);
-  CHECK(strcmp(full, "hello") == 0 && size_word(full) == 6);
-  CHECK(size_word(strndup("hello", 0)) == 1 && strndup(P(0x800), 5)[0] == 0);
-  CHECK(!strdup(NULL) && !strndup(NULL, 4));
-  CHECK(strcmp(strndup(xyz, 3), "xyz") == 0);
-  CHECK(malloc((1u << 20) - 12 - 80) != NULL); /* leaves exactly one 8-byte block */
+  char *a = strdup("hello"), *e = strdup(""), *h = strndup("hello", 3);
+  CHECK(strcmp(a, "hello") == 0 && size_word(a) == 6 && e - a == 16 && size_word(e) == 1);
+  CHECK(strcmp(h, "hel") == 0 && size_word(h) == 4 && size_word(strndup("hello", 10)) == 6);
+  CHECK(strdup(P(0x800))[0] == 0 && strndup(P(0x800), 5)[0] == 0);
+  CHECK(!strdup(NULL) && !strndup(NULL, 4) && strcmp(strndup(xyz, 3), "xyz") == 0);
+  CHECK(malloc((1u << 20) - 12 - 72) != NULL); /* leaves exactly one 8-byte block */
   CHECK(strcmp(strdup("abc"), "abc") == 0);
   errno = 0;
-  CHECK(!strdup("x") && errno == ENOMEM);
-  errno = 0;
-  CHECK(!strndup("x", 0) && errno == ENOMEM && !strndup(P(0x800), 3));
+  CHECK(!strdup("x") && errno == ENOMEM && !strndup("x", 0) && !strndup(P(0x800), 3));
 }
 
 CASE(tokens) {
-  CHECK(strtok(NULL, " ") == NULL); /* before any string */
-  char s[] = "abc def", first[] = "a-b c-d", second[] = "x,y";
-  CHECK(strtok(s, NULL) == s && strcmp(s, "abc def") == 0 && !strtok(NULL, NULL));
-  CHECK(strtok(s, "") == s && !strtok(NULL, ""));
-  CHECK(strcmp(strtok(first, "-"), "a") == 0);
-  CHECK(strcmp(strtok(NULL, " "), "b") == 0);   /* a new delimiter for the next token */
-  CHECK(strcmp(strtok(second, ","), "x") == 0); /* a new string abandons the first */
-  CHECK(strcmp(strtok(NULL, ","), "y") == 0 && !strtok(NULL, ","));
-  CHECK(strcmp(first, "a") == 0 && strcmp(first + 2, "b") == 0 && strcmp(first + 4, "c-d") == 0);
+  char s[] = "abc def", first[] = "a-b c-d";
+  CHECK(strtok(NULL, " ") == NULL && strtok(s, NULL) == s && !strtok(NULL, NULL));
+  CHECK(strtok(s, "") == s && !strtok(NULL, "") && strcmp(strtok(first, "-"), "a") == 0);
+  CHECK(strcmp(strtok(NULL, " "), "b") == 0); /* a new delimiter for the next token */
 }

@@ -1,0 +1,72 @@
+# Helpers for the rows of the command table in kivos_run_test.cpp. Each row
+# runs in bash with $RUN (kivos-run), $M (kivos-meta), $P (the folder of the
+# test programs), $H (hdtab) and $D (a fresh folder).
+
+# The output and the exit status of a run, the output in brackets.
+run() {
+  local out
+  out=$("$RUN" "$@" 2>&1)
+  echo "[$out] $?"
+}
+
+# The values a run handed to the report trap, in decimal.
+reports() {
+  "$RUN" --trace "$@" 2>&1 >/dev/null | sed -nE 's/^trap_200\((0x[0-9a-f]+),.*/\1/p' |
+    while read -r v; do echo -n "$((v >= 1 << 31 ? v - (1 << 32) : v)) "; done
+}
+
+# The pieces the stdio program writes to descriptor 1, one per write, each in
+# brackets, then what it reported, all in braces: pieces ARGS...
+pieces() {
+  echo "{$("$RUN" --trace -s 99 "$P/stdio" "$@" 2>&1 >/dev/null |
+    sed -E 's/^write\(1, "(.*)", [0-9]+\) = [0-9]+$/[\1]/; s/^trap_200\((0x[0-9a-f]+),.*/=\1/
+            /^_exit\(0\)/d' | tr -d '\n')}"
+}
+
+# The number of each call a run makes, by name.
+calls() {
+  "$RUN" --trace "$@" 2>&1 >/dev/null | sed -E '/^(trap_200|_exit)/d; s/\(.*//' | sort | uniq -c |
+    tr -s ' \n' ' '
+}
+
+# $D/ten holds "0123456789" and $D/ff "a", 0xFF, "b".
+files() {
+  printf 0123456789 >"$D/ten"
+  printf 'a\377b' >"$D/ff"
+}
+
+# A root folder $D/r with a file, a folder and links that try to leave it,
+# and a secret beside it.
+box() {
+  mkdir -p "$D/r/sub"
+  printf inside >"$D/r/data"
+  printf outside >"$D/secret"
+  ln -s ../secret "$D/r/up_link"
+  ln -s "$D/secret" "$D/r/abs_link"
+  ln -s data "$D/r/good_link"
+}
+
+# A 32-bit little-endian value as printf escapes.
+le32() {
+  printf '\\%o\\%o\\%o\\%o' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255))
+}
+
+# Runs a copy of $B (default hdtab) with bytes replaced: bad OFFSET BYTES...
+bad() {
+  cp "${B:-$H}" "$D/p"
+  while (($#)); do
+    printf "$2" | dd of="$D/p" bs=1 seek=$(($1)) conv=notrunc status=none
+    shift 2
+  done
+  "$RUN" "$D/p"
+}
+
+# How a case of the faults program ends: the fault's kind and address
+# (REPORTED when it is the address the case reported first), and the status.
+fault() {
+  local out status r
+  out=$("$RUN" --trace --stack-size 65536 "$P/faults" "$1" 2>&1)
+  status=$?
+  r=$(sed -nE 's/^trap_200\(0x([0-9a-f]+).*/\1/p' <<<"$out")
+  echo "$(sed -nE "/fault: /!d; s/.*fault: //; s/ \(eip.*//; ${r:+s/0x0*$r\$/REPORTED/;} p" <<<"$out") $status"
+}

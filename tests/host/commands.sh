@@ -51,14 +51,31 @@ le32() {
   printf '\\%o\\%o\\%o\\%o' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255))
 }
 
-# Runs a copy of $B (default hdtab) with bytes replaced: bad OFFSET BYTES...
-bad() {
+# A copy $D/p of $B (default hdtab) with bytes replaced: poke OFFSET BYTES...
+poke() {
   cp "${B:-$H}" "$D/p"
   while (($#)); do
     printf "$2" | dd of="$D/p" bs=1 seek=$(($1)) conv=notrunc status=none
     shift 2
   done
+}
+
+# Runs such a copy: bad OFFSET BYTES...
+bad() {
+  poke "$@"
   "$RUN" "$D/p"
+}
+
+# The file offset of hdtab's section NAME, plus OFFSET: section NAME [OFFSET]
+section() {
+  echo $(($(llvm-readelf -S "$H" | sed -nE "s/.* $1 +PROGBITS +[0-9a-f]+ ([0-9a-f]+) .*/0x\1/p") + ${2:-0}))
+}
+
+# The file offset of field OFFSET of the header of hdtab's section NAME.
+header() {
+  local index
+  index=$(llvm-readelf -S "$H" | sed -nE "s/^ *\[ *([0-9]+)\] $1 .*/\1/p")
+  echo $(($(od -An -tu4 -j32 -N4 "$H") + 40 * index + $2))
 }
 
 # How a case of the faults program ends: the fault's kind and address

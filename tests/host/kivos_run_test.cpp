@@ -222,6 +222,12 @@ const command_case command_cases[] = {
     {"$RUN --timeout 1e-9 $P/faults endless", 124, "time limit"},
     {"$RUN --max-instructions 100000 $P/faults endless", 124, "instruction limit of 100000"},
     {"$RUN --max-instructions 1000000 $H", 0, "Drive 3: Present\n"},
+    // A sleep longer than 32 bits of microseconds takes several traps whose
+    // microseconds add up exactly.
+    {"$RUN --trace --no-sleep $P/wrappers sleep_max 2>&1 | awk -F'[()]' '/^usleep/ {s += $2 < 0 ? "
+     "$2 "
+     "+ 2 ^ 32 : $2} END {printf \"%.0f\", s}'",
+     0, "4294967295000000"},
     // A program asleep when its time runs out ends then, not when it wakes.
     {"timeout 3 $RUN --timeout 0.3 $P/wrappers sleep_5", 124, "time limit of 0.3 s"},
     {"$RUN --timeout 1e10 $H", 0, "Drive 3: Present\n"},
@@ -290,8 +296,49 @@ const command_case command_cases[] = {
      0, "2 lines\nHELLO KIVOS\nSECOND LINE\n"},
     {"cd $D && head -c 524288 /dev/zero >big && $RUN --root . ${H%/*}/upcase big BIG || ls", 0,
      "upcase: BIG does not fit in memory\nbig\n"},
-    // kivos-meta ($M), the same way.
-    {"$M $H", 0, "summary        List detected logical drives."},
+    // kivos-meta ($M), the same way: the records, where they lie, found
+    // also without section headers, and every byte of a summary escaped.
+    {"$M $H | sed 's/ at 0x.*//'", 0,
+     "  command record: .kivos.cmdmeta, 45 bytes\n    magic          KCMD\n    format version 1\n"
+     "    summary        List detected logical drives.\n    name           hdtab\n  package "
+     "record: "
+     ".kivos.pkgmeta, 17 bytes\n    magic          KPKG\n    format version 1\n    name           "
+     "hdtab\n    version        2\n"},
+    {"llvm-readelf -S -l $H | awk '/\\] \\.kivos/ {print $(NF-9), $(NF-3), $NF} /LOAD/ && ++n == 2 "
+     "{print $7, $8} /^ +01 /'",
+     0,
+     ".kivos.cmdmeta A 32\n.kivos.pkgmeta A 4\nR 0x1000\n   01     .rodata .kivos.cmdmeta "
+     ".kivos.pkgmeta \n"},
+    {"llvm-objcopy --strip-sections $H $D/n && $M $D/n | grep record", 0,
+     "  command record: found in a segment, 45 bytes at 0x"},
+    {"poke $(section .kivos.cmdmeta 8) '\\377\\200\\1\\t\"\\\\\\177'; $M --json $D/p | python3 -c "
+     "'import json, sys; print(ascii(json.load(sys.stdin)[0][\"command\"][\"summary\"][:7]))'; $M "
+     "$D/p | grep summary",
+     0, "'\\xff\\x80\\x01\\t\"\\\\\\x7f'\n    summary        \\xff\\x80\\x01\\x09\\\"\\\\\\x7f"},
+    // Damaged copies of hdtab, each with the fault the reader must name.
+    {"head -c -50 $H >$D/p; $M $D/p", 1, "section headers run past"},
+    {"poke $(header .kivos.cmdmeta 16) $(le32 $(($(stat -c %s $H) - 10))); $M $D/p", 1,
+     "section .kivos.cmdmeta runs past the end of the file"},
+    {"poke $(header .kivos.pkgmeta 20) $(le32 0xffffffff); $M $D/p", 1,
+     "section .kivos.pkgmeta runs past the end of the file"},
+    {"poke $(section .kivos.cmdmeta) X; $M $D/p", 1,
+     "command record: wrong magic \"XCMD\", expected \"KCMD\""},
+    {"poke $(section .kivos.pkgmeta 4) '\\2'; $M $D/p", 1,
+     "package record: format version 2, only version 1 is known"},
+    {"poke $(section .kivos.cmdmeta 8) $(printf %037d 0); $M $D/p", 1,
+     "command record: the summary has no terminating NUL"},
+    {"poke $(section .kivos.pkgmeta 14) xxx; $M $D/p", 1,
+     "package record: the version has no terminating NUL"},
+    {"poke $(section .kivos.pkgmeta 16) x; $M $D/p", 1,
+     "package record: the final NUL after the version is missing"},
+    {"poke $(header .kivos.pkgmeta 20) $(le32 18); $M $D/p", 1,
+     "package record: 1 bytes follow its final NUL"},
+    {"poke $(header .kivos.cmdmeta 20) $(le32 6); $M $D/p", 1,
+     "command record: 6 bytes, too short"},
+    {"poke $(header .kivos.cmdmeta 8) '\\3'; $M $D/p", 1,
+     "section .kivos.cmdmeta is not allocated read-only data"},
+    {"llvm-objcopy --rename-section .kivos.pkgmeta=.kivos.xkgmeta $H $D/p; $M $D/p", 1,
+     "no package record"},
     {"$M --check $H && echo fine", 0, "fine"},
     {"$M --json $H", 0, "\"name\": \"hdtab\", \"version\": \"2\""},
     {"$M --check /etc/hostname", 1, "kivos-meta: /etc/hostname: not an ELF file\n"},

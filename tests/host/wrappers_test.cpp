@@ -66,16 +66,4 @@ TEST_P(Wrapper, TrapsAndResult) {
 INSTANTIATE_TEST_SUITE_P(Wrappers, Wrapper, testing::ValuesIn(wrapper_cases),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// A sleep longer than 32 bits of microseconds takes several traps whose
-// microseconds add up exactly.
-TEST(Wrappers, LongSleepAddsUpExactly) {
-  kivos::run_result r = kivos::run(test::options("wrappers", {"sleep_max"}));
-  uint64_t total = 0;
-  for (const auto &t : test::calls(r)) {
-    EXPECT_EQ(t.number, uint32_t(KIVOS_SYS_USLEEP));
-    total += t.ebx;
-  }
-  EXPECT_EQ(total, 0xffffffffull * 1000000);
-}
-
 } // namespace

@@ -87,3 +87,21 @@ fault() {
   r=$(sed -nE 's/^trap_200\(0x([0-9a-f]+).*/\1/p' <<<"$out")
   echo "$(sed -nE "/fault: /!d; s/.*fault: //; s/ \(eip.*//; ${r:+s/0x0*$r\$/REPORTED/;} p" <<<"$out") $status"
 }
+
+# The real gdb on PROGRAM ARG under kivos-run's stub, given each COMMAND with
+# -ex; then kivos-run's status. $GDB may wrap gdb (default: a 60 s timeout).
+debug() {
+  local program=$1 arg=$2 port= pid ex=()
+  shift 2
+  "$RUN" --gdb 0 "$program" "$arg" 2>"$D/stub" &
+  pid=$!
+  for _ in {1..200}; do
+    port=$(sed -n 's/.*waiting for gdb on localhost:\([0-9]*\)$/\1/p' "$D/stub")
+    [[ -n $port ]] && break
+    sleep 0.05
+  done
+  for c in "$@"; do ex+=(-ex "$c"); done
+  ${GDB:-timeout 60} gdb -batch -nx -ex "target remote :$port" "${ex[@]}" "$program.elf" 2>&1
+  wait "$pid"
+  echo "status $?"
+}

@@ -289,6 +289,29 @@ const command_case command_cases[] = {
      0, "agrees"},
     {"$RUN --version && $M --version", 0,
      "kivos-run " KIVOS_VERSION "\nkivos-meta " KIVOS_VERSION "\n"},
+    // The real gdb through kivos-run's stub: break at a function, step,
+    // print, watch a write, run to the end (a deleted breakpoint stops
+    // nothing, though vfprintf runs again and again); interrupt an endless
+    // program with one Ctrl-C, to gdb alone, then kill it; see a fault.
+    {"debug $P/debugee x 'break add' continue 'print a + b' stepi 'info registers eip' finish "
+     "'print counter' 'watch counter' continue delete continue | grep -E '^(Breakpoint "
+     "1,|\\$|eip|Value|Hardware|Old|New|\\[Inferior|status)' | sed -E 's/ at \\/.*//; "
+     "s/0x[0-9a-f]+ +0x[0-9a-f]+ <add\\+[0-9]+>/in add/'",
+     0,
+     "Breakpoint 1, add (a=2, b=3)\n$1 = 5\neip            in add\nValue returned is $2 = 5\n$3 = "
+     "0\nHardware watchpoint 2: counter\nHardware watchpoint 2: counter\nOld value = 0\nNew value "
+     "= 5\n[Inferior 1 (Remote target) exited with code 06]\nstatus 6\n"},
+    {"echo \"[$(debug $H x 'break vfprintf' continue delete continue | grep -oE '^Breakpoint 1, "
+     "|SIGTRAP|exited normally|status [0-9]+' | tr '\\n' '|')]\"",
+     0, "[Breakpoint 1, |exited normally|status 0|]"},
+    {"GDB='timeout --foreground -s INT 5' debug $P/faults endless continue 'print $pc' kill | grep "
+     "-E '^Program received|^\\$1|killed|status' | sed 's/.*<faults_endless_case>$/in the endless "
+     "case/'; grep -c 'killed from gdb' $D/stub",
+     0,
+     "Program received signal SIGINT, Interrupt.\nin the endless case\n[Inferior 1 (Remote target) "
+     "killed]\nstatus 126\n1\n"},
+    {"debug $P/faults null_read continue | grep -E '^Program (received|terminated with) signal'", 0,
+     "Program received signal SIGSEGV"},
     // The upcase example from the README, and a copy too big for the heap,
     // which fails aloud and writes nothing.
     {"cd $D && printf \"hello kivos\\nsecond line\\n\" >notes && $RUN --root . ${H%/*}/upcase "

@@ -1,9 +1,8 @@
 /* The buffer formatter where it differs from the host library's (which the
-   formatters fuzzer compares it with on the formats they share): each case
-   is checked at several buffer sizes (the
-   boundaries around its length included), with guard bytes around the
-   buffer. Arguments are passed as pointer-sized words: an int argument
-   reads the low half of its word on x86-64, and on i386 they are the same. */
+   formatters fuzzer compares it with on the formats they share, at random
+   bounds between guard bytes). Arguments are passed as pointer-sized words:
+   an int argument reads the low half of its word on x86-64, and on i386
+   they are the same. */
 #include "check.h"
 #include <stdarg.h>
 #include <stdint.h>
@@ -54,34 +53,13 @@ static const struct format_case basic[] = {
 
 static unsigned char area[PAD + 64 + PAD];
 
-/* Formats into a buffer of `size` bytes between guard bytes and checks the
-   stored bytes, the NUL and the guards against the expected text. */
-static void check_at(const struct format_case *c, size_t size) {
-  memset(area, GUARD, sizeof area);
-  char *buf = (char *)area + PAD;
-  int r = snprintf(buf, size, c->format, c->a, c->b, c->c, c->d);
-  size_t len = c->text_len ? c->text_len : strlen(c->text);
-  CHECK_EQ(r, len);
-  size_t stored = size == 0 ? 0 : len < size - 1 ? len : size - 1;
-  for (size_t i = 0; i < sizeof area; ++i) {
-    size_t at = i - PAD;
-    int want = i < PAD || at > stored || (size == 0 && at == 0) ? GUARD
-               : at == stored                                   ? 0
-                                                                : (unsigned char)c->text[at];
-    if (area[i] != want) {
-      probe_fail(__FILE__, __LINE__, c->format);
-      probe_fail_values(__FILE__, __LINE__, "size, index", (long long)size, (long long)at);
-      return;
-    }
-  }
-}
-
 CASE(formats) {
   for (size_t i = 0; i < sizeof basic / sizeof basic[0]; ++i) {
     const struct format_case *c = &basic[i];
+    char buf[64];
     size_t len = c->text_len ? c->text_len : strlen(c->text);
-    const size_t sizes[] = {64, 0, 1, 2, len, len + 1, len + 2};
-    for (size_t s = 0; s < sizeof sizes / sizeof sizes[0]; ++s) check_at(c, sizes[s]);
+    CHECK_ROW(c->format, snprintf(buf, sizeof buf, c->format, c->a, c->b, c->c, c->d), len);
+    CHECK_ROW(c->format, memcmp(buf, c->text, len + 1), 0);
   }
 }
 

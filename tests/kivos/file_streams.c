@@ -73,11 +73,8 @@ CASE(redirected_stdout) {
 }
 
 CASE(low_descriptor) {
-  FILE *f = calloc(1, sizeof(FILE)), *g = calloc(1, sizeof(FILE));
-  f->kind = g->kind = 1;
-  f->fd = 2;
-  g->fd = -4;
-  CHECK(fclose(f) == 0 && fclose(g) == 0); /* no close trap */
+  FILE f = {.kind = 1, .fd = 2}, g = {.kind = 1, .fd = -4};
+  CHECK(fclose(&f) == 0 && fclose(&g) == 0); /* no close trap */
 }
 
 CASE(standard_input) {
@@ -117,19 +114,13 @@ CASE(fscanf_tokens) {
   CHECK(fscanf(f, "%d", &b) == -1 && feof(f) && f->pos == 8);
   FILE *g = file_holding("pair", "1,2");
   CHECK(fscanf(g, "%d,%d", &a, &b) == 2 && a == 1 && b == 2 && feof(g));
-  FILE *h = file_holding("blank", " \t\r\n");
-  CHECK(fscanf(h, "%d", &a) == -1 && feof(h) && h->pos == 4);
   char big[301], word[256];
   memset(big, 'w', 300);
-  strcpy(big + 298, " x");
+  strcpy(big + 298, " x"); /* a word longer than the 255 bytes %s stores */
   FILE *l = file_holding("long", big);
   CHECK(fscanf(l, "%s", word) == 1 && strlen(word) == 255 && l->pos == 299);
-  CHECK(fscanf(l, "%s", word) == 1 && strcmp(word, "x") == 0);
   CHECK(fscanf(NULL, "%d", &a) == -1 && fscanf(f, NULL) == -1);
-  char *p;
-  size_t n;
-  FILE *m = open_memstream(&p, &n);
-  CHECK(fscanf(m, "%d", &a) == -1 && fscanf(fopen("out", "w"), "%d", &a) == -1);
+  CHECK(fscanf(fopen("out", "w"), "%d", &a) == -1); /* not a reading stream */
   CHECK(fscanf(stdin, "%s", word) == 1 && strcmp(word, "ab") == 0 && feof(stdin) &&
         stdin->pos == 2);
 }

@@ -1,15 +1,19 @@
-// The kernel stand-in under any system calls a program can make: whatever
-// the registers and buffers, the host side must not go wrong (the sanitizers
-// watch it), and no file outside the root folder may be read or changed.
-#include <kivos/run.h>
-#include <kivos/syscalls.h>
+// The kernel stand-in under any system calls a program can make, served in
+// process: whatever the registers and buffers, the host side must not go
+// wrong (the sanitizers watch it), and no file outside the root folder may
+// be read or changed. Each trap takes seven input bytes: the call, then a
+// kind and a value for each of ebx, ecx and edx; the input is also the
+// program's data, so paths and buffers come from it. Each served trap is
+// also written as a trace line, whose decoding must not go wrong either.
+#include "../tools/kivos-run/src/kernel.h"
+#include "../tools/kivos-run/src/trace.h"
 
-#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <kivos/syscalls.h>
 #include <random>
-#include <string>
 #include <string_view>
 #include <unistd.h>
 
@@ -26,7 +30,6 @@ std::string read_all(const fs::path &p) {
 struct world {
   fs::path outer = fs::temp_directory_path() / ("kivos_kernel_fuzz." + std::to_string(getpid()));
   fs::path root = outer / "root";
-  std::FILE *trace = std::fopen("/dev/null", "w");
   // Text that no input is likely to spell, so that seeing it proves a read
   // outside the root.
   std::string secret = "outside " + std::to_string(std::random_device{}());
@@ -52,43 +55,93 @@ struct world {
   }
 };
 
-world &the_world() {
-  static world w;
-  return w;
+// Read-only code, the input as data followed by the paths, and the stack.
+constexpr uint32_t code = 0x400000, data = 0x401000, paths = data + 0x800, stack_top = 0xc0000000;
+const char *const path_list[] = {
+    "data",     "sub",       "sub/inner", "..", "../secret", "/",   "/proc/self/exe", "up_link",
+    "abs_link", "a/../../b", "",          ".",  "sub/",      "new", "new/deeper"};
+constexpr size_t path_count = std::size(path_list);
+const uint32_t calls[] = {KIVOS_SYS_WRITE,
+                          KIVOS_SYS_READ,
+                          KIVOS_SYS_OPEN,
+                          KIVOS_SYS_CLOSE,
+                          KIVOS_SYS_GETKEY,
+                          KIVOS_SYS_WRITEFILE,
+                          KIVOS_SYS_USLEEP,
+                          KIVOS_SYS_MKDIR,
+                          KIVOS_SYS_UNLINK,
+                          KIVOS_SYS_RMDIR,
+                          KIVOS_SYS_GETCWD,
+                          KIVOS_SYS_CHDIR,
+                          KIVOS_SYS_LSEEK,
+                          KIVOS_SYS_DRIVE_COUNT,
+                          KIVOS_SYS_DRIVE_PROBE,
+                          KIVOS_SYS_STREAM_BEGIN,
+                          KIVOS_SYS_DRIVE_CURRENT,
+                          KIVOS_SYS_SPAWN,
+                          999};
+
+// Every kind of argument a careless or hostile program can pass.
+uint32_t argument(uint8_t kind, uint8_t value) {
+  switch (kind % 8) {
+  case 0:
+    return value;
+  case 1:
+    return uint32_t(int32_t(int8_t(value))); // small negatives
+  case 2:
+    return data + value * 4u;
+  case 3:
+    return stack_top - value; // runs off the top of the stack
+  case 4:
+    return uint32_t(value) << 24 | value; // mostly unmapped
+  case 5:
+    return code + value; // read-only code
+  case 6:
+    return paths + 16 * uint32_t(value % path_count);
+  default:
+    return value * 0x01010101u;
+  }
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  world &w = the_world();
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size) {
+  static world w;
+  if (size > 0x800) return 0;
   w.reset_root();
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (size_t i = 0; i < size; ++i) {
-    hex += digits[data[i] >> 4];
-    hex += digits[data[i] & 15];
-  }
   kivos::run_options o;
-  o.program = KIVOS_TRAP_SCRIPT;
-  o.args = {"trap_script", hex};
   o.root = w.root;
   o.input = "typed";
   o.capture_console = true;
   o.record_traps = true;
   o.real_sleep = false;
-  o.trace = w.trace;
-  o.max_instructions = 1000000;
-  kivos::run_result r = kivos::run(o);
-  // The kernel may write into the program's own stack and so make it fault
-  // or loop, but the program must always be run to some end.
-  if (r.end == kivos::run_end::load_error) __builtin_trap();
+  kivos::run_result r;
+  kivos::guest_memory memory;
+  memory.regions.push_back(kivos::make_region(code, 0x1000, kivos::prot_read | kivos::prot_exec));
+  memory.regions.push_back(kivos::make_region(data, 0x1000, kivos::prot_read | kivos::prot_write));
+  memory.regions.push_back(
+      kivos::make_region(stack_top - 0x10000, 0x10000, kivos::prot_read | kivos::prot_write));
+  memory.write(data, bytes, uint32_t(size));
+  for (size_t i = 0; i < path_count; ++i)
+    memory.write(paths + 16 * uint32_t(i), path_list[i], uint32_t(strlen(path_list[i]) + 1));
+  kivos::kernel k(o, memory, r);
+  if (!k.fs.open_root(o.root).empty()) __builtin_trap();
+  for (size_t at = 0; at + 7 <= size; at += 7) {
+    const uint8_t *t = bytes + at;
+    kivos::trap_record trap{};
+    trap.number = calls[t[0] % std::size(calls)];
+    trap.ebx = argument(t[1], t[2]);
+    trap.ecx = argument(t[3], t[4]);
+    trap.edx = argument(t[5], t[6]);
+    bool served = k.serve(trap);
+    if (kivos::trace_line(trap, memory, served).empty()) __builtin_trap();
+    // What the kernel read for the program must not hold the secret, unless
+    // the input brought it in itself (the fuzzer learns it from the search).
+    if (trap.number == KIVOS_SYS_READ && trap.data.find(w.secret) != std::string::npos &&
+        std::string_view(reinterpret_cast<const char *>(bytes), size).find(w.secret) ==
+            std::string_view::npos)
+      __builtin_trap();
+  }
   if (!w.outside_untouched()) __builtin_trap();
-  // What the kernel read for the program must not hold the secret, unless
-  // the input brought it in itself (the fuzzer learns it from the search).
-  if (std::string_view(reinterpret_cast<const char *>(data), size).find(w.secret) ==
-      std::string_view::npos)
-    for (const kivos::trap_record &t : r.traps)
-      if (t.number == KIVOS_SYS_READ && t.data.find(w.secret) != std::string::npos)
-        __builtin_trap();
   return 0;
 }

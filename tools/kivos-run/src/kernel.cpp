@@ -295,7 +295,7 @@ constexpr syscall_row table[] = {
      [](K &k, T t) { return k.writefile(t.ebx, t.ecx, t.edx); }},
     {KIVOS_SYS_USLEEP,
      "usleep",
-     {A::integer},
+     {A::count},
      "process",
      [](K &k, T t) { return k.sleep_for(t.ebx); }},
     {KIVOS_SYS_MKDIR,

@@ -16,6 +16,7 @@ enum class arg : uint8_t {
   none,
   integer,
   descriptor,
+  count,  // an unsigned number, such as microseconds
   length, // the length of the buffer argument before it
   flags,  // open() flags
   address,

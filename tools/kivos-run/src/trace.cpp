@@ -85,8 +85,11 @@ std::string trace_line(const trap_record &t, const guest_memory &memory, bool se
         break;
       case arg::integer:
       case arg::descriptor:
-      case arg::length:
         line += std::to_string(int32_t(v));
+        break;
+      case arg::count:
+      case arg::length:
+        line += std::to_string(v);
         break;
       case arg::address:
         line += tools::hex(v);

@@ -195,6 +195,8 @@ const command_case command_cases[] = {
     {"pieces puts '(null)'", 0, "{=0xffffffff}"},
     {"pieces fwrite stdout 2 3", 0, "{[ABCDEF]=0x3}"},
     {"pieces fwrite stdout 0x10000 0x10000", 0, "{=0x0}"},
+    {"pieces fwrite stdout 0 3", 0, "{=0x0}"},
+    {"pieces fwrite stderr 1 1", 0, "{[A]=0x1}"},
     {"$RUN --drives 3 --current 0 --probe 1=0 --probe=2=-1 $H", 0,
      "Detected logical drives: 3\nDrive 0: Present (current)\nDrive 1: Not present\nDrive 2: query "
      "error\n"},

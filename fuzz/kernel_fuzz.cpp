@@ -6,6 +6,7 @@
 // program's data, so paths and buffers come from it. Each served trap is
 // also written as a trace line, whose decoding must not go wrong either.
 #include "../tools/kivos-run/src/kernel.h"
+#include "../tools/kivos-run/src/syscalls.h"
 #include "../tools/kivos-run/src/trace.h"
 
 #include <cstring>
@@ -60,47 +61,22 @@ constexpr uint32_t code = 0x400000, data = 0x401000, paths = data + 0x800, stack
 const char *const path_list[] = {
     "data",     "sub",       "sub/inner", "..", "../secret", "/",   "/proc/self/exe", "up_link",
     "abs_link", "a/../../b", "",          ".",  "sub/",      "new", "new/deeper"};
-constexpr size_t path_count = std::size(path_list);
-const uint32_t calls[] = {KIVOS_SYS_WRITE,
-                          KIVOS_SYS_READ,
-                          KIVOS_SYS_OPEN,
-                          KIVOS_SYS_CLOSE,
-                          KIVOS_SYS_GETKEY,
-                          KIVOS_SYS_WRITEFILE,
-                          KIVOS_SYS_USLEEP,
-                          KIVOS_SYS_MKDIR,
-                          KIVOS_SYS_UNLINK,
-                          KIVOS_SYS_RMDIR,
-                          KIVOS_SYS_GETCWD,
-                          KIVOS_SYS_CHDIR,
-                          KIVOS_SYS_LSEEK,
-                          KIVOS_SYS_DRIVE_COUNT,
-                          KIVOS_SYS_DRIVE_PROBE,
-                          KIVOS_SYS_STREAM_BEGIN,
-                          KIVOS_SYS_DRIVE_CURRENT,
-                          KIVOS_SYS_SPAWN,
-                          999};
-
-// Every kind of argument a careless or hostile program can pass.
+constexpr uint32_t path_count = std::size(path_list);
+// Every kind of argument a careless or hostile program can pass: a small
+// number, a small negative one, a pointer into the data, one that runs off
+// the top of the stack, a mostly unmapped one, one into the read-only code,
+// a path, a repeated byte.
 uint32_t argument(uint8_t kind, uint8_t value) {
-  switch (kind % 8) {
-  case 0:
-    return value;
-  case 1:
-    return uint32_t(int32_t(int8_t(value))); // small negatives
-  case 2:
-    return data + value * 4u;
-  case 3:
-    return stack_top - value; // runs off the top of the stack
-  case 4:
-    return uint32_t(value) << 24 | value; // mostly unmapped
-  case 5:
-    return code + value; // read-only code
-  case 6:
-    return paths + 16 * uint32_t(value % path_count);
-  default:
-    return value * 0x01010101u;
-  }
+  const uint32_t v = value, small_negative = uint32_t(int8_t(value));
+  const uint32_t kinds[] = {v,
+                            small_negative,
+                            data + 4 * v,
+                            stack_top - v,
+                            v << 24 | v,
+                            code + v,
+                            paths + 16 * (v % path_count),
+                            v * 0x01010101u};
+  return kinds[kind % 8];
 }
 
 } // namespace
@@ -125,11 +101,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size) {
   for (size_t i = 0; i < path_count; ++i)
     memory.write(paths + 16 * uint32_t(i), path_list[i], uint32_t(strlen(path_list[i]) + 1));
   kivos::kernel k(o, memory, r);
+  auto table = kivos::syscall_table();
   if (!k.fs.open_root(o.root).empty()) __builtin_trap();
   for (size_t at = 0; at + 7 <= size; at += 7) {
     const uint8_t *t = bytes + at;
     kivos::trap_record trap{};
-    trap.number = calls[t[0] % std::size(calls)];
+    // Any call of the table, or one no kivos kernel knows.
+    size_t pick = t[0] % (table.size() + 1);
+    trap.number = pick < table.size() ? table[pick].number : 999;
     trap.ebx = argument(t[1], t[2]);
     trap.ecx = argument(t[3], t[4]);
     trap.edx = argument(t[5], t[6]);

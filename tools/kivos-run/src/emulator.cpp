@@ -57,6 +57,7 @@ struct session {
   std::vector<elf32::function> functions;          // with options.profile
   std::vector<profile_entry> profile;              // one per function, and one for the rest
   bool instruction_limit_hit = false;
+  bool counted = false; // a run with an instruction count has been made
   bool emulator_aborted = false;
 
   session(const run_options &o, run_result &r) : options(o), result(r), k(o, memory, r) {
@@ -89,6 +90,14 @@ struct session {
   }
 
   uc_err emulate(uint64_t begin, uint64_t timeout_us, size_t count) {
+    // Unicorn drops every translated block (about two seconds with its large
+    // code buffer) when a run without an instruction count follows one with
+    // a count, as gdb's continue follows a step; so once a count was given,
+    // later runs keep one that never runs out.
+    if (count)
+      counted = true;
+    else if (counted)
+      count = SIZE_MAX;
     uc_err err = UC_ERR_EXCEPTION; // what an abort returns
     guarded([&] { err = uc_emu_start(uc, begin, 0, timeout_us, count); });
     return err;

@@ -17,18 +17,13 @@ void probe_fail_values(const char *file, int line, const char *text, long long a
     if (!(cond)) probe_fail(__FILE__, __LINE__, #cond);                                            \
   } while (0)
 
-#define CHECK_EQ(a, b)                                                                             \
-  do {                                                                                             \
-    long long probe_a = (long long)(a), probe_b = (long long)(b);                                  \
-    if (probe_a != probe_b) probe_fail_values(__FILE__, __LINE__, #a " == " #b, probe_a, probe_b); \
-  } while (0)
-
-/* A check in a table loop: the failure names the row. */
+/* Two values that must be equal; in a table loop the failure names the row. */
 #define CHECK_ROW(row, a, b)                                                                       \
   do {                                                                                             \
     long long probe_a = (long long)(a), probe_b = (long long)(b);                                  \
     if (probe_a != probe_b) probe_fail_values(__FILE__, __LINE__, row, probe_a, probe_b);          \
   } while (0)
+#define CHECK_EQ(a, b) CHECK_ROW(#a " == " #b, a, b)
 
 struct probe_case {
   const char *name;

@@ -51,8 +51,6 @@ static const struct format_case basic[] = {
     {"%4294967302d|", 5, 0, 0, 0, "     5|"}, /* the width digits wrap modulo 2^32 */
 };
 
-static unsigned char area[PAD + 64 + PAD];
-
 CASE(formats) {
   for (size_t i = 0; i < sizeof basic / sizeof basic[0]; ++i) {
     const struct format_case *c = &basic[i];
@@ -75,6 +73,8 @@ CASE(measuring) {
   static const char raw[3] = {'a', 'b', 'c'};
   CHECK(snprintf(b, sizeof b, "%.3s|%.2s", raw, raw) == 6 && strcmp(b, "abc") == 0);
 }
+
+static unsigned char area[PAD + 64 + PAD];
 
 /* Two fills of 2^31 - 1 bytes: the count no longer wraps, nothing is stored
    in front of the buffer, and the result saturates. */

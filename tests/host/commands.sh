@@ -108,7 +108,10 @@ debug() {
   for c in "$@"; do ex+=(-ex "$c"); done
   ${GDB:-timeout 60} gdb -batch -nx -ex "target remote :$port" "${ex[@]}" "$program.elf" 2>&1
   # With gdb gone the stub ends at once; one left waiting is killed (and fails the row).
-  for _ in {1..50}; do kill -0 "$pid" 2>/dev/null && sleep 0.1; done
+  for _ in {1..50}; do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
   kill "$pid" 2>/dev/null
   wait "$pid"
   echo "status $?"

@@ -32,9 +32,9 @@ TEST(KivosRun, RewrittenCodeRuns) {
   }
 }
 
-// The command line, as a user runs it, hostile inputs included: each row is
-// a bash command ($RUN is kivos-run, $M kivos-meta, $P the folder of the test
-// programs, $H hdtab, $D a fresh folder), its status and a piece of what it prints.
+// The tools as a user runs them, hostile inputs included: each row is a bash
+// command, with the variables and helpers of commands.sh, its status and a
+// piece of what it prints.
 struct command_case {
   const char *command;
   int status;

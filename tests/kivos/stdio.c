@@ -4,8 +4,8 @@
      stdio fprintf STREAM FORMAT ARG...  STREAM: stdout, stderr, stdin, null
      stdio fputc STREAM N | putchar N | fputs STREAM TEXT | puts TEXT
      stdio fwrite STREAM SIZE COUNT
-   An ARG is i:N or u:N (one word), L:N (two words, low first), s:TEXT,
-   or n (a null pointer). TEXT or FORMAT "(null)" stands for a null pointer.
+   An ARG is i:N or u:N (one word), L:N (two words, low first) or s:TEXT.
+   TEXT or FORMAT "(null)" stands for a null pointer.
    The result of the call is reported through the report trap. */
 #include "probe.h"
 #include <stdarg.h>
@@ -41,9 +41,7 @@ static int format_with(FILE *f, const char *format, int argc, char **argv) {
   int n = 0;
   for (int i = 0; i < argc && n < 62; ++i) {
     const char *a = argv[i];
-    if (a[0] == 'n') {
-      words[n++] = 0;
-    } else if (a[0] == 's') {
+    if (a[0] == 's') {
       words[n++] = (uint32_t)(uintptr_t)(a + 2);
     } else {
       uint64_t v = parse(a + 2);

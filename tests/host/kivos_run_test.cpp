@@ -197,6 +197,30 @@ const command_case command_cases[] = {
     {"pieces fwrite stdout 0x10000 0x10000", 0, "{=0x0}"},
     {"pieces fwrite stdout 0 3", 0, "{=0x0}"},
     {"pieces fwrite stderr 1 1", 0, "{[A]=0x1}"},
+    // Results forced with -e inject: the rest of a short write follows, one
+    // that claims more than offered took everything, a failed piece ends the
+    // formatter, puts adds no newline to a failed string; a failed close, an
+    // overlong read (fread never gives more elements than asked; the position
+    // counts what the kernel said) and a positive writefile result.
+    {"$RUN --trace -e inject=write:retval=3 $P/stdio fputs stdout abcdefg 2>&1 >/dev/null | tr "
+     "'\\n' '|'",
+     0,
+     "write(1, \"abcdefg\", 7) = 3 (injected)|write(1, \"defg\", 4) = 3 (injected)|write(1, \"g\", "
+     "1) = 3 (injected)|trap_200(0x7,"},
+    {"$RUN --trace -e inject=write:retval=1000 $P/stdio fputs stdout abcdefg 2>&1 >/dev/null | tr "
+     "'\\n' '|'",
+     0, "write(1, \"abcdefg\", 7) = 1000 (injected)|trap_200(0x7,"},
+    {"for r in 0 -5; do $RUN --trace -e inject=write:retval=$r:when=3 $P/stdio printf ab%dcd i:42 "
+     "2>&1 >/dev/null | grep -oE '^(write|trap_200\\(0x[0-9a-f]+)' | tr '\\n' ' '; done",
+     0, "write write write trap_200(0xffffffff write write write trap_200(0xffffffff "},
+    {"$RUN --trace -e inject=write:retval=-1 $P/stdio puts abc 2>&1 >/dev/null | tr '\\n' '|'", 0,
+     "write(1, \"abc\", 3) = -1 EPERM (injected)|trap_200(0xffffffff,"},
+    {"files; reports --root $D -e inject=close:retval=-77 $P/file_streams close_result; $RUN "
+     "--trace "
+     "--root $D -e inject=read:retval=1000 $P/file_streams fread_result 2>&1 | grep ^trap; $RUN "
+     "--root $D -e inject=writefile:retval=12345 $P/file_streams write_file && echo fine",
+     0, "-77 trap_200(0x3, 0x3e8, 0x0) = -38 (not served)\nfine\n"},
+    {"$RUN -e inject=write:when=2 $H", 125, "inject wants CALL,...:retval=N[:when=K]"},
     {"$RUN --drives 3 --current 0 --probe 1=0 --probe=2=-1 $H", 0,
      "Detected logical drives: 3\nDrive 0: Present (current)\nDrive 1: Not present\nDrive 2: query "
      "error\n"},

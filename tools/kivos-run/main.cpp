@@ -38,6 +38,10 @@ const char usage[] =
     "                        the style of strace; the options below imply it:\n"
     "  -e trace=CALL,...     only these calls, by name (write, open, ...) or class\n"
     "                        (console, file, process, drive, stream)\n"
+    "  -e inject=CALL,...:retval=N[:when=K]\n"
+    "                        do not serve these calls: each returns N (only the\n"
+    "                        K-th of them, with when), to try a program's error\n"
+    "                        paths; may be repeated\n"
     "  -s N                  show at most N bytes of each buffer (default 32)\n"
     "  -o FILE               write the trace to FILE\n"
     "  -t, -r                each line starts with the time of day, or with the\n"
@@ -106,6 +110,49 @@ bool parse_seconds(const char *s, double &out) {
   return true;
 }
 
+// The calls named in NAMES ("write,open" or a class such as "file").
+std::vector<uint32_t> calls_in(const std::string &names) {
+  std::vector<uint32_t> all;
+  for (size_t at = 0; at <= names.size();) {
+    size_t comma = std::min(names.find(',', at), names.size());
+    std::string name = names.substr(at, comma - at);
+    std::vector<uint32_t> calls = kivos::calls_named(name);
+    if (calls.empty()) fail("-e: no call or class named '" + name + "'");
+    all.insert(all.end(), calls.begin(), calls.end());
+    at = comma + 1;
+  }
+  return all;
+}
+
+// A forced result: -e inject=CALL,...:retval=N[:when=K].
+struct injection {
+  std::vector<uint32_t> calls;
+  int32_t result;
+  long long when = 0; // 0: every call; else only the K-th
+  long long seen = 0;
+};
+
+injection parse_injection(const std::string &v) {
+  injection in;
+  size_t colon = std::min(v.find(':'), v.size());
+  in.calls = calls_in(v.substr(0, colon));
+  long long n;
+  bool has_result = false;
+  for (size_t at = colon + 1; at <= v.size() && colon < v.size();) {
+    size_t end = std::min(v.find(':', at), v.size());
+    std::string field = v.substr(at, end - at);
+    if (field.rfind("retval=", 0) == 0 && parse_int(field.c_str() + 7, INT32_MIN, INT32_MAX, n))
+      in.result = int32_t(n), has_result = true;
+    else if (field.rfind("when=", 0) == 0 && parse_int(field.c_str() + 5, 1, INT64_MAX, n))
+      in.when = n;
+    else
+      fail("-e inject: '" + field + "' is neither retval=N nor when=K");
+    at = end + 1;
+  }
+  if (!has_result) fail("-e inject wants CALL,...:retval=N[:when=K], not '" + v + "'");
+  return in;
+}
+
 void print_profile(const kivos::run_result &r, const std::string &program) {
   if (r.profile.empty()) {
     std::fprintf(stderr, "kivos-run: no profile: %s has no symbol table (its .elf twin has)\n",
@@ -127,6 +174,7 @@ int run(int argc, char **argv) {
   kivos::run_options o;
   std::FILE *trace_file = nullptr;
   bool stats = false;
+  std::vector<injection> injections;
   int i = 1;
   for (; i < argc && argv[i][0] == '-' && argv[i][1]; ++i) {
     std::string opt = argv[i];
@@ -181,15 +229,14 @@ int run(int argc, char **argv) {
       if (!o.trace) o.trace = stderr;
     } else if (opt == "-e") {
       std::string v = next();
-      if (v.rfind("trace=", 0) != 0) fail("-e wants trace=CALL,..., not '" + v + "'");
-      for (size_t at = 6; at <= v.size();) {
-        size_t comma = std::min(v.find(',', at), v.size());
-        std::string name = v.substr(at, comma - at);
-        std::vector<uint32_t> calls = kivos::calls_named(name);
-        if (calls.empty()) fail("-e trace: no call or class named '" + name + "'");
-        o.trace_with.only.insert(o.trace_with.only.end(), calls.begin(), calls.end());
-        at = comma + 1;
+      if (v.rfind("inject=", 0) == 0) {
+        injections.push_back(parse_injection(v.substr(7)));
+        continue;
       }
+      if (v.rfind("trace=", 0) != 0)
+        fail("-e wants trace=CALL,... or inject=CALL,...:retval=N, not '" + v + "'");
+      std::vector<uint32_t> calls = calls_in(v.substr(6));
+      o.trace_with.only.insert(o.trace_with.only.end(), calls.begin(), calls.end());
       if (!o.trace) o.trace = stderr;
     } else if (opt == "-s") {
       std::string v = next();
@@ -252,6 +299,14 @@ int run(int argc, char **argv) {
       fail("option " + opt + " takes no value");
   }
   if (i >= argc) fail("no program given");
+  if (!injections.empty())
+    o.override_result = [&injections](const kivos::trap_record &t) -> std::optional<int32_t> {
+      for (injection &in : injections)
+        if (std::count(in.calls.begin(), in.calls.end(), t.number) &&
+            (!in.when || ++in.seen == in.when))
+          return in.result;
+      return std::nullopt;
+    };
   o.program = argv[i];
   for (; i < argc; ++i) o.args.push_back(argv[i]);
 

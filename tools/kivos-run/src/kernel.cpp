@@ -107,7 +107,6 @@ int32_t kernel::path_arg(uint32_t addr, std::string &path) const {
 
 int32_t kernel::console_write(uint32_t buf, uint32_t len) {
   if (console_error) return -console_error;
-  if (options.console_write_limit) len = std::min(len, options.console_write_limit);
   std::string &out = options.capture_console ? result.console : console_pending;
   if (!memory.append(buf, len, out)) return -EFAULT;
   if (!options.capture_console) {
@@ -389,6 +388,7 @@ bool kernel::serve(trap_record &t) {
   if (options.override_result && t.number != KIVOS_SYS_EXIT) {
     if (std::optional<int32_t> forced = options.override_result(t)) {
       t.result = *forced;
+      t.injected = true;
       return true;
     }
   }

@@ -118,7 +118,7 @@ std::string trace_line(const trap_record &t, const guest_memory &memory, bool se
   if (t.result < 0) {
     if (const char *name = strerrorname_np(-t.result)) line += std::string(" ") + name;
   }
-  return line;
+  return t.injected ? line + " (injected)" : line;
 }
 
 std::vector<uint32_t> calls_named(const std::string &name) {

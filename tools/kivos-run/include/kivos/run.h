@@ -26,7 +26,8 @@ struct trap_record {
   uint32_t eip = 0; // address of the instruction after the trap
   uint32_t ebx = 0, ecx = 0, edx = 0;
   int32_t result = 0;
-  std::string data; // bytes the program handed over (write, writefile) or received (read)
+  std::string data;      // bytes the program handed over (write, writefile) or received (read)
+  bool injected = false; // the result was forced (run_options::override_result), not served
 };
 
 enum class run_end {
@@ -76,7 +77,6 @@ struct run_options {
   bool profile = false;             // instructions and traps per function of the symbol table
   bool real_sleep = true;           // usleep and sleep wait for real
   bool store_shortcut = true;       // skip Unicorn 2.0.1's page collection on each store
-  uint32_t console_write_limit = 0; // accept at most this many bytes per console write; 0: all
   uint32_t stack_size = 1u << 20;
   // The time-stamp counter the program reads: the host's when absent (it
   // differs from run to run); else this value, one more at each read.

@@ -1,8 +1,9 @@
 // Each system-call wrapper: its pointer checks, its count clamping and the
 // registers of its trap.
-#include "harness.h"
-
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <kivos/run.h>
 #include <kivos/syscalls.h>
 
 namespace {
@@ -34,24 +35,31 @@ class Wrapper : public testing::TestWithParam<wrapper_case> {};
 
 TEST_P(Wrapper, TrapsAndResult) {
   const wrapper_case &c = GetParam();
-  test::temp_dir dir;
-  kivos::run_options o = test::options("wrappers", {c.name});
-  o.root = dir.path;
+  std::string dir = testing::TempDir() + "wrappers_" + c.name;
+  std::filesystem::create_directories(dir);
+  if (c.name == std::string("access_file")) std::ofstream(dir + "/f") << "x";
+  kivos::run_options o;
+  o.program = KIVOS_TEST_BIN_DIR "/wrappers";
+  o.args = {"wrappers", c.name};
+  o.root = dir;
   o.input = "k";
-  o.override_result = test::answer(KIVOS_SYS_USLEEP, -5);
-  if (c.name == std::string("access_file")) test::write_file(dir.file("f"), "x");
+  o.capture_console = o.record_traps = true;
+  o.real_sleep = false;
+  o.override_result = [](const kivos::trap_record &t) -> std::optional<int32_t> {
+    return t.number == KIVOS_SYS_USLEEP ? std::optional<int32_t>(-5) : std::nullopt;
+  };
   kivos::run_result r = kivos::run(o);
+  std::filesystem::remove_all(dir);
   ASSERT_EQ(r.end, kivos::run_end::exited) << r.message << r.console;
-  std::vector<kivos::trap_record> reported;
+  std::vector<kivos::trap_record> reported, calls;
   for (const auto &t : r.traps)
-    if (t.number == test::report_trap) reported.push_back(t);
+    if (t.number != KIVOS_SYS_EXIT) (t.number == 200 ? reported : calls).push_back(t);
   ASSERT_FALSE(reported.empty());
   uint32_t p = reported.size() > 1 ? reported[0].ebx : 0,
            p2 = reported.size() > 1 ? reported[0].ecx : 0;
   auto matches = [&](uint64_t want, uint32_t got) {
     return want == ANY || (want == PTR ? got == p : want == PTR2 ? got == p2 : got == want);
   };
-  std::vector<kivos::trap_record> calls = test::calls(r);
   ASSERT_EQ(calls.size(), c.traps.size());
   for (size_t i = 0; i < calls.size(); ++i) {
     SCOPED_TRACE("trap " + std::to_string(i));

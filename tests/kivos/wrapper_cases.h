@@ -5,17 +5,14 @@
 WRAPPER(write_null, (), -1, RESULT(write(1, NULL, 5)))
 WRAPPER(write_clamp, (T(WRITE, 1, PTR, MAX)), -14,
         report(ADDR(buf), 0); RESULT(write(1, buf, 0xffffffffu)))
-WRAPPER(write_small, (T(WRITE, 1, PTR, 2)), 2, report(ADDR("hi"), 0); RESULT(write(1, "hi", 2)))
 WRAPPER(read_null, (), -1, RESULT(read(0, NULL, 5)))
 WRAPPER(read_clamp, (T(READ, 0, PTR, MAX)), -14,
         report(ADDR(buf), 0); RESULT(read(0, buf, 0x80000000u)))
-WRAPPER(open_rdonly, (T(OPEN, PTR, 0, 0)), -2, report(ADDR("f"), 0); RESULT(open("f", O_RDONLY)))
 WRAPPER(open_creat, (T(OPEN, PTR, 0x41, 0x41)), 3,
         report(ADDR("f"), 0); RESULT(open("f", O_WRONLY | O_CREAT)))
 WRAPPER(open_null, (), -1, RESULT(open(NULL, O_RDONLY)))
 WRAPPER(creat, (T(OPEN, PTR, 0x241, 0)), 3, report(ADDR("f"), 0); RESULT(creat("f")))
 WRAPPER(creat_null, (), -1, RESULT(creat(NULL)))
-WRAPPER(close, (T(CLOSE, 7)), -9, RESULT(close(7)))
 WRAPPER(getkey, (T(GETKEY)), 'k', RESULT(getkey()))
 WRAPPER(writefile_null, (), -2, RESULT(writefile(NULL, buf, 1) + writefile("f", NULL, 1)))
 WRAPPER(writefile_clamp, (T(WRITEFILE, PTR, PTR2, MAX)), -14,
@@ -28,10 +25,6 @@ WRAPPER(sleep_4295, (T(USLEEP, 4294000000u), T(USLEEP, 1000000)), 0, RESULT(slee
 WRAPPER(path_nulls, (), -7,
         RESULT(mkdir(NULL) + unlink(NULL) + rmdir(NULL) + chdir(NULL) + mkfifo(NULL) +
                kivfs_stream_begin(NULL) + access(NULL, 0)))
-WRAPPER(mkdir, (T(MKDIR, PTR)), 0, report(ADDR("d"), 0); RESULT(mkdir("d")))
-WRAPPER(unlink, (T(UNLINK, PTR)), -2, report(ADDR("d"), 0); RESULT(unlink("d")))
-WRAPPER(rmdir, (T(RMDIR, PTR)), -2, report(ADDR("d"), 0); RESULT(rmdir("d")))
-WRAPPER(chdir, (T(CHDIR, PTR)), 0, report(ADDR("/"), 0); RESULT(chdir("/")))
 WRAPPER(mkfifo, (T(MKFIFO, PTR)), -38, report(ADDR("p"), 0); RESULT(mkfifo("p")))
 WRAPPER(getcwd_bad, (), -2, RESULT(getcwd(NULL, 5) + getcwd(buf, 0)))
 WRAPPER(getcwd_clamp, (T(GETCWD, PTR, MAX, 0)), 2,

@@ -83,22 +83,6 @@ CASE(memstream_publishes) {
   CHECK(fclose(open_memstream(&q, &m)) == 0 && q == NULL && m == 0); /* never written */
 }
 
-/* Doubling to 512 KiB consumes nearly the whole heap; the next doubling does
-   not fit and leaves everything as it was, but what still fits is taken. */
-CASE(memstream_large) {
-  char *p;
-  size_t n, written = 0;
-  FILE *f = open_memstream(&p, &n);
-  static char chunk[1000];
-  memset(chunk, 'z', sizeof chunk);
-  for (; written + sizeof chunk < 524288; written += sizeof chunk)
-    CHECK_EQ(fwrite(chunk, 1, sizeof chunk, f), sizeof chunk);
-  CHECK(n == written && p == f->buf && p[written] == 0 && p[written - 1] == 'z');
-  CHECK(f->cap == 524288 && fwrite(chunk, 1, sizeof chunk, f) == 0);
-  CHECK(p == f->buf && n == written && f->len == written && f->cap == 524288);
-  CHECK(fputc('x', f) == 'x' && n == written + 1);
-}
-
 CASE(read_functions_refuse_other_kinds) {
   char *p, buf[4];
   size_t n;

@@ -9,8 +9,7 @@
 
 namespace {
 
-// A run takes the store shortcut (the command rows run a program that
-// rewrites its own code with it and without it).
+// A run takes the store shortcut (a command row checks code rewriting with it).
 TEST(KivosRun, StoreShortcutIsTaken) {
   kivos::run_options o;
   o.program = KIVOS_BIN_DIR "/hdtab";
@@ -20,9 +19,8 @@ TEST(KivosRun, StoreShortcutIsTaken) {
   EXPECT_GT(kivos::store_shortcuts_taken(), taken);
 }
 
-// The tools as a user runs them, hostile inputs included: each row is a bash
-// command, with the variables and helpers of commands.sh, its status and a
-// piece of what it prints.
+// The tools as a user runs them, hostile inputs included: a bash command
+// (with the helpers of commands.sh), its status and a piece of what it prints.
 struct command_case {
   const char *command;
   int status;
@@ -43,8 +41,7 @@ const command_case command_cases[] = {
     {"fault divide_by_zero", 0, "divide error 126"},
     {"fault stack_overflow", 0, "stack overflow at 0xbffef"}, // the page below a 64 KiB stack
     {"fault strlen_4096", 0, "read from unmapped memory at 0x00001000 126"},
-    // The instruction pointer of a data fault is the faulting instruction
-    // itself, here the store of the byte 1 to address 0xfff.
+    // A data fault's eip is the faulting instruction: the store of 1 to 0xfff.
     {"e=$($RUN $P/faults first_page_write 2>&1 | sed -E 's/.*eip 0x([0-9a-f]+).*/\\1/'); od -An "
      "-tx1 "
      "-j$((0x$e - 0x400000)) -N7 $P/faults",
@@ -71,9 +68,8 @@ const command_case command_cases[] = {
     {"{ cat $H; for i in {1..300}; do tail -c +53 $H | head -c 32; done; } >$D/q && B=$D/q bad 28 "
      "$(le32 $(stat -c %s $H)) 44 '\\54\\1'",
      125, "300 loadable segments"},
-    // hdtab's listing, usage line and failure, byte for byte; its budgets:
-    // at most 8 guest stores per trap (each store is slow on the emulator)
-    // and at most 2,264 bytes for the stripped program.
+    // hdtab's listing, usage and failure, byte for byte; its budgets: at most 8
+    // guest stores (slow on the emulator) per trap and 2,264 bytes stripped.
     {"run $H -h extra", 0, "[Usage: hdtab] 0"},
     {"run $H -x", 0,
      "[Detected logical drives: 4\nDrive 0: Present\nDrive 1: Present (current)\nDrive 2: Not "
@@ -92,17 +88,15 @@ const command_case command_cases[] = {
      "<= 8 * $2 ? \"stores within\" : $0}' $D/s; stat -c %s $H | awk '{print $1 <= 2264 ? \"size "
      "within\" : $1}'",
      0, "Drive 9999: Present (current)\n10001\nstores within\nsize within\n"},
-    // _start: the stack pointer at the call of main is aligned to 16 bytes
-    // whatever the arguments (they move it through every 4-byte offset), the
-    // arguments arrive, argv ends with a null pointer and main's result is the status.
+    // _start: main's stack is 16-byte aligned whatever the arguments (they move
+    // it through every offset), argv ends with null, main's result is the status.
     {"a=(); for n in {0..7}; do $RUN $P/start \"${a[@]}\"; echo $?; a+=(\"$(head -c $((n % 3)) "
      "/dev/zero | tr '\\0' $n)\"); done",
      0,
      "0\n1\n0[]\n2\n0[][1]\n3\n0[][1][22]\n4\n0[][1][22][]\n5\n0[][1][22][][4]\n6\n0[][1][22][][4]["
      "55]\n7\n0[][1][22][][4][55][]\n8\n"},
-    // The root folder: paths inside it open, those leading out do not;
-    // writefile replaces a link, never what it points at, and leaves no
-    // temporary file behind when it fails; bad pointers fail alone.
+    // The root folder: paths leading out do not open; writefile replaces a link,
+    // not its target, and leaves nothing when it fails; bad pointers fail alone.
     {"box; for f in data /data sub/../data ../data ../../../data good_link; do $RUN --root $D/r "
      "$P/files cat $f; done",
      0, "insideinsideinsideinsideinsideinside"},
@@ -119,11 +113,9 @@ const command_case command_cases[] = {
     {"box; $RUN --trace --root $D/r $P/files bad_pointers 2>&1 | grep -c ' = -14 EFAULT$'; $RUN "
      "--root $D/r $P/files bad_pointers",
      0, "7\nstill running\n"},
-    // Streams on files: one read per fgetc and per fread, none for ftell or
-    // an oversized fread; fopen for writing makes no trap, fclose one
-    // writefile of the whole file; descriptors below 3 are never closed;
-    // nothing of a redirected stdout reaches the console; fscanf reads a
-    // byte at a time.
+    // File streams: a read per fgetc and fread, none for ftell; fclose of a
+    // written file is one writefile; descriptors below 3 stay open; fscanf
+    // reads a byte at a time.
     {"files; for c in fgetc_bytes fread_short open_modes write_file write_fails redirected_stdout "
      "low_descriptor; do echo \"$c:$(calls --root $D $P/file_streams $c)\"; done",
      0,
@@ -147,7 +139,7 @@ const command_case command_cases[] = {
     {"pieces printf %05d i:42", 0, "{[ ][ ][ ][42]=0x5}"},
     {"pieces printf %d i:-2147483648", 0, "{[-][2147483648]=0xb}"},
     {"pieces printf %6p u:255", 0, "{[ ][ ][0][x][ff]=0x6}"},
-    {"pieces printf %lld L:-9223372036854775808", 0, "{[-][9223372036854775808]=0x14}"},
+    {"pieces printf %lld u:0 u:0x80000000", 0, "{[-][9223372036854775808]=0x14}"},
     {"pieces printf %-5d i:1", 0, "{[%][-][5][d]=0x4}"},
     {"pieces printf abc%", 0, "{[a][b][c]=0x3}"},
     {"pieces printf %.4294967297d i:5", 0, "{[5]=0x1}"},
@@ -167,11 +159,9 @@ const command_case command_cases[] = {
     {"pieces fwrite stdout 0x10000 0x10000", 0, "{=0x0}"},
     {"pieces fwrite stdout 0 3", 0, "{=0x0}"},
     {"pieces fwrite stderr 1 1", 0, "{[A]=0x1}"},
-    // Results forced with -e inject: the rest of a short write follows, one
-    // that claims more than offered took everything, a failed piece ends the
-    // formatter, puts adds no newline to a failed string; a failed close, an
-    // overlong read (fread never gives more elements than asked; the position
-    // counts what the kernel said) and a positive writefile result.
+    // Forced results: a short write is continued, an overlong one took all, a
+    // failed piece ends the formatter and puts; a failed close, an overlong
+    // read (fread gives no more than asked) and a positive writefile result.
     {"$RUN --trace -e inject=write:retval=3 $P/stdio fputs stdout abcdefg 2>&1 >/dev/null | tr "
      "'\\n' '|'",
      0,
@@ -204,16 +194,14 @@ const command_case command_cases[] = {
     {"mkfifo $D/f && $RUN $D/f", 125, "not a regular file"},
     {"truncate -s 6G $D/big && $RUN $D/big", 125, "more than the 1074790400 a program may have"},
     {"$RUN $P/faults null_read", 126, "read from unmapped memory at 0x00000000 (eip 0x"},
-    // A program that rewrites its own code (its code segment made writable)
-    // runs the new code, with the store shortcut and without it.
+    // Code a program rewrites (its code made writable) runs, with and without the shortcut.
     {"B=$P/faults poke 76 '\\7'; for s in '' --no-store-shortcut; do reports $s $D/p rewrite_code; "
      "done",
      0, "1 2 7 1 2 7 "},
     {"$RUN --timeout 1e-9 $P/faults endless", 124, "time limit"},
     {"$RUN --max-instructions 100000 $P/faults endless", 124, "instruction limit of 100000"},
     {"$RUN --max-instructions 1000000 $H", 0, "Drive 3: Present\n"},
-    // A sleep longer than 32 bits of microseconds takes several traps whose
-    // microseconds add up exactly.
+    // A sleep past 32 bits of microseconds takes several traps that add up.
     {"$RUN --trace --no-sleep $P/wrappers sleep_max 2>&1 | awk -F'[()]' '/^usleep/ {s += $2} END "
      "{printf \"%.0f\", s}'",
      0, "4294967295000000"},
@@ -236,8 +224,7 @@ const command_case command_cases[] = {
     // The habits of strace, a profile that adds up, and the version.
     {"$RUN --drives 1 --fold-writes $H 2>&1 >/dev/null", 0,
      "write(1, \"Detected logical drives: 1\\n\", 27) = 27 [27 one-byte writes folded]\n"},
-    // hdtab's queries: in order, each drive probed once, none for -h, none
-    // after a failed count.
+    // hdtab's queries: each drive once, in order; none for -h or after a failed count.
     {"echo \"[$($RUN -e trace=drive,_exit $H 2>&1 >/dev/null | tr '\\n' ' ')]\"", 0,
      "[drive_count() = 4 drive_current() = 1 drive_probe(0) = 1 drive_probe(1) = 1 drive_probe(2) "
      "= 0 drive_probe(3) = 1 _exit(0) = ? ]"},
@@ -249,8 +236,7 @@ const command_case command_cases[] = {
     {"echo \"[$($RUN --trace $P/process exit_minus_one 2>&1)]\"", 0, "[_exit(-1) = ?]"},
     {"echo \"[$($RUN --trace $P/process abort 2>&1)]\"", 0, "[_exit(1) = ?]"},
     {"$RUN $P/wrappers exit", 42, ""},
-    // The first rand seeds itself from the time-stamp counter, which differs
-    // from run to run (three equal results come once in a billion runs).
+    // The first rand seeds itself from the time-stamp counter (runs differ).
     {"r() { $RUN --trace \"$@\" $P/process first_rand 2>&1; }; [[ $(r --tsc 1) == \"$(r --tsc 1)\" "
      "&& $(r --tsc 1) != \"$(r --tsc 2)\" && $({ r; r; r; } | sort -u | wc -l) -gt 1 ]] && echo "
      "follows",
@@ -279,10 +265,8 @@ const command_case command_cases[] = {
      0, "agrees"},
     {"$RUN --version && $M --version", 0,
      "kivos-run " KIVOS_VERSION "\nkivos-meta " KIVOS_VERSION "\n"},
-    // The real gdb through kivos-run's stub: break at a function, step,
-    // print, watch a write, run to the end (a deleted breakpoint stops
-    // nothing, though vfprintf runs again and again); interrupt an endless
-    // program with one Ctrl-C, to gdb alone, then kill it; see a fault.
+    // The real gdb through the stub: break, step, print, watch, finish; a
+    // deleted breakpoint stops nothing; Ctrl-C (to gdb alone), kill; a fault.
     {"debug $P/debugee x 'break add' continue 'print a + b' stepi 'info registers eip' finish "
      "'print counter' 'watch counter' continue delete continue | grep -E '^(Breakpoint "
      "1,|\\$|eip|Value|Hardware|Old|New|\\[Inferior|status)' | sed -E 's/ at \\/.*//; "
@@ -302,15 +286,14 @@ const command_case command_cases[] = {
      "killed]\nstatus 126\n1\n"},
     {"debug $P/faults null_read continue | grep -E '^Program (received|terminated with) signal'", 0,
      "Program received signal SIGSEGV"},
-    // The upcase example from the README, and a copy too big for the heap,
-    // which fails aloud and writes nothing.
+    // The upcase example, and a file too big for the heap: it fails aloud.
     {"cd $D && printf \"hello kivos\\nsecond line\\n\" >notes && $RUN --root . ${H%/*}/upcase "
      "notes UP && cat UP",
      0, "2 lines\nHELLO KIVOS\nSECOND LINE\n"},
     {"cd $D && head -c 524288 /dev/zero >big && $RUN --root . ${H%/*}/upcase big BIG || ls", 0,
      "upcase: BIG does not fit in memory\nbig\n"},
-    // kivos-meta ($M), the same way: the records, where they lie, found
-    // also without section headers, and every byte of a summary escaped.
+    // kivos-meta: the records, where they lie, found without section headers,
+    // every byte of a summary escaped; damaged copies, each fault named.
     {"$M $H | sed 's/ at 0x.*//'", 0,
      "  command record: .kivos.cmdmeta, 45 bytes\n    magic          KCMD\n    format version 1\n"
      "    summary        List detected logical drives.\n    name           hdtab\n  package "
@@ -328,7 +311,6 @@ const command_case command_cases[] = {
      "'import json, sys; print(ascii(json.load(sys.stdin)[0][\"command\"][\"summary\"][:7]))'; $M "
      "$D/p | grep summary",
      0, "'\\xff\\x80\\x01\\t\"\\\\\\x7f'\n    summary        \\xff\\x80\\x01\\x09\\\"\\\\\\x7f"},
-    // Damaged copies of hdtab, each with the fault the reader must name.
     {"head -c -50 $H >$D/p; $M $D/p", 1, "section headers run past"},
     {"poke $(header .kivos.cmdmeta 16) $(le32 $(($(stat -c %s $H) - 10))); $M $D/p", 1,
      "section .kivos.cmdmeta runs past the end of the file"},
@@ -379,8 +361,7 @@ TEST_P(Command, StatusAndOutput) {
   EXPECT_NE(out.find(GetParam().says), std::string::npos) << out;
 }
 
-// Each row is named by its number and the start of its command, so that
-// `ctest -R fault_` picks the fault rows.
+// Named by number and command start: `ctest -R fault_` picks the fault rows.
 INSTANTIATE_TEST_SUITE_P(KivosRun, Command, testing::ValuesIn(command_cases), [](const auto &info) {
   std::string name = std::to_string(info.index) + "_";
   for (const char *c = info.param.command; *c && name.size() < 28; ++c)

@@ -4,23 +4,17 @@
      stdio fprintf STREAM FORMAT ARG...  STREAM: stdout, stderr, stdin, null
      stdio fputc STREAM N | putchar N | fputs STREAM TEXT | puts TEXT
      stdio fwrite STREAM SIZE COUNT
-   An ARG is i:N or u:N (one word), L:N (two words, low first) or s:TEXT.
+   An ARG is i:N or u:N (one word) or s:TEXT.
    TEXT or FORMAT "(null)" stands for a null pointer.
    The result of the call is reported through the report trap. */
 #include "probe.h"
 #include <stdarg.h>
 #include <stdint.h>
+#include <stdlib.h>
 
-static uint64_t parse(const char *s) {
-  int neg = *s == '-';
-  if (neg) ++s;
-  uint64_t v = 0;
-  if (s[0] == '0' && s[1] == 'x') {
-    for (s += 2; *s; ++s) v = v * 16 + (uint64_t)(*s <= '9' ? *s - '0' : (*s | 32) - 'a' + 10);
-  } else {
-    for (; *s; ++s) v = v * 10 + (uint64_t)(*s - '0');
-  }
-  return neg ? 0 - v : v;
+/* A decimal or 0x number, perhaps negative. */
+static uint32_t parse(const char *s) {
+  return *s == '-' ? 0u - (uint32_t)strtoul(s + 1, NULL, 0) : (uint32_t)strtoul(s, NULL, 0);
 }
 
 static FILE *stream(const char *name) {
@@ -41,13 +35,7 @@ static int format_with(FILE *f, const char *format, int argc, char **argv) {
   int n = 0;
   for (int i = 0; i < argc && n < 62; ++i) {
     const char *a = argv[i];
-    if (a[0] == 's') {
-      words[n++] = (uint32_t)(uintptr_t)(a + 2);
-    } else {
-      uint64_t v = parse(a + 2);
-      words[n++] = (uint32_t)v;
-      if (a[0] == 'L') words[n++] = (uint32_t)(v >> 32);
-    }
+    words[n++] = a[0] == 's' ? (uint32_t)(uintptr_t)(a + 2) : parse(a + 2);
   }
   return vfprintf(f, text(format), (va_list)(void *)words);
 }

@@ -1,10 +1,8 @@
-// Both formatters on arbitrary formats. Even first bytes: every argument
-// word points at a valid string, so any conversion may take it; checked: no
-// memory error, the buffer formatter's result and NUL, and the stream
-// formatter's count against the bytes its memory stream collected. Odd
-// first bytes: a format spelled from pieces that the buffer formatter reads
-// as the stream formatter does (second bit set) or as the host's snprintf
-// does (second bit clear), whose texts must agree.
+// Both formatters on any format, every argument a valid string: no memory
+// error, the buffer formatter's result and NUL, the stream formatter's count
+// against its memory stream. Odd first bytes: a format of pieces the buffer
+// formatter reads as the stream formatter (second bit set) or the host's
+// snprintf does, whose texts must agree.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -32,11 +30,9 @@ void expect(bool ok, const std::string &format) {
   __builtin_trap();
 }
 
-// Pieces the buffer formatter reads as both the stream formatter and the
-// host's snprintf do; as the stream formatter only (the host differs on %p,
-// %ld, a '%' or %c with a width, zero under precision 0, a negative '*'
-// width, a null string, a conversion cut short); as the host only (the
-// stream formatter takes no flags and no %X).
+// Pieces read alike by all three; by the stream formatter only (the host
+// differs on %p, %ld, widths on % and %c, zero under precision 0, negative
+// '*' widths, null strings, cut conversions); by the host only (flags, %X).
 const char *const both[] = {"%d",    "%7d",  "%.3d", "%9.4d", "%*d", "%.*d", "%i",
                             "%u",    "%12u", "%x",   "%.5x",  "%s",  "%.2s", "%9s",
                             "%*.*s", "%c",   "%%",   "a",     " ",   "|",    "\t"};
@@ -59,8 +55,7 @@ void differential(FuzzedDataProvider &in, bool with_stream) {
                     : with_stream    ? in.PickValueInArray(stream_only)
                                      : in.PickValueInArray(host_only);
     format += p;
-    // A '*' before the '.' takes a width, after it a precision, then the
-    // conversion its value.
+    // A '*' before the '.' takes a width, after it a precision.
     for (const char *c = p + 1; *p == '%' && *c; ++c) {
       if (*c == '*' && c[-1] != '.')
         a[n_args++] = in.ConsumeIntegralInRange(with_stream ? -30 : 0, 30);
@@ -77,8 +72,8 @@ void differential(FuzzedDataProvider &in, bool with_stream) {
   if (with_stream) format += in.PickValueInArray(endings);
   size_t size = in.ConsumeIntegralInRange(0, 120);
 
-  // Against the stream formatter the whole text, against the host the text
-  // bounded by `size` bytes between guard bytes.
+  // The whole text against the stream formatter; against the host, `size`
+  // bytes between guard bytes.
   char full[1024], ours[128], theirs[128];
   const char *f = format.c_str();
   int n = kivos_snprintf(full, sizeof full, f, WORDS(a));
@@ -108,9 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   size_t bound = data[0] % 64;
   std::string format(reinterpret_cast<const char *>(data + 1), size - 1);
-  // Widths and precisions of more than a few digits only make slow runs,
-  // and no conversion may take more arguments than there are: without '*',
-  // each '%' takes at most one.
+  // Long widths only make slow runs; without '*' each '%' takes at most one
+  // argument, so there are enough.
   for (size_t i = 0, digits = 0, conversions = 0; i < format.size(); ++i) {
     digits = format[i] >= '0' && format[i] <= '9' ? digits + 1 : 0;
     if (digits > 3) format[i] = 'd';

@@ -1,7 +1,7 @@
-// The number parsers on arbitrary text. Checked: no memory error, the
-// integer parsers against the host library where both are meant to agree
-// (no sign, no overflow, bases 2 to 16 and 0, white space both know), and
-// the end position of strtold against an independent scan of the syntax.
+// The number parsers on any text: no memory error; the integer parsers
+// against the host's where both mean to agree (no sign or overflow, bases 0
+// and 2 to 16, white space both know); strtold's end against a scan of the
+// syntax; strtod as strtold rounded.
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -70,9 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (agreed_text && (base == 0 || (base >= 2 && base <= 16))) {
     errno = 0;
     unsigned long theirs = std::strtoul(s, &host_end, base);
-    // Where no digit follows, the host ends at the very start (here: after
-    // the white space), and after a "0x" without digits at its 'x' (here:
-    // after it).
+    // With no digits the host ends at the start (here after white space),
+    // after a bare "0x" at its 'x' (here after it).
     bool lone_prefix =
         (base == 0 || base == 16) && host_end > s && host_end[-1] == '0' && (*host_end | 32) == 'x';
     bool same_end = end == host_end || host_end == s || lone_prefix;

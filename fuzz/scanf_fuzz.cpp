@@ -1,13 +1,8 @@
-// The scan engine on arbitrary formats and texts, each destination sized
-// exactly to what its conversion may store (so AddressSanitizer sees any
-// byte too many), and, for odd first bytes, against the host's sscanf on
-// the subset where both are meant to agree. Kept out of that subset:
-// white space other than SPACE and TAB (the host skips all of it), x and X
-// (the host takes a 0x prefix for %x), %i, %u, %x and %% (the host takes
-// signs for %u, prefixes for %i and skips white space before %%), widths on
-// anything but %s (the host applies them), and digit runs past 18 (the
-// host saturates where this engine wraps). The host answers -1 where this
-// engine answers 0: input that ends before the first conversion.
+// The scan engine on any format and text, each destination exactly as large
+// as its conversion may store, so that AddressSanitizer sees a byte too many;
+// for odd first bytes, against the host's sscanf where both mean to agree:
+// not on white space but SPACE and TAB, %i, %u, %x, %%, widths but on %s, or
+// digit runs past 18 (the host saturates). The host's -1 is this engine's 0.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -20,7 +15,6 @@ namespace {
 
 constexpr size_t max_slots = 8;
 
-// One destination per stored conversion, each exactly as large as it must be.
 std::vector<std::vector<char>> destinations(std::string &format, size_t text_len) {
   std::vector<std::vector<char>> slots;
   for (size_t i = 0; i < format.size(); ++i) {
@@ -85,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   int n = scan(kivos_sscanf, text, format, slots);
   if (n < 0 || size_t(n) > slots.size()) __builtin_trap();
   if (!differential) return 0;
-  // The host's sanitizer counts a whole width as written: give it room.
+  // The host's sanitizer counts a whole width as written.
   auto host_slots = destinations(format, text.size());
   for (auto &slot : host_slots) slot.resize(slot.size() + 64);
   int m = scan(std::sscanf, text, format, host_slots);

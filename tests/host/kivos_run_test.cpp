@@ -137,26 +137,16 @@ const command_case command_cases[] = {
     {"pieces printf %5d i:-42", 0, "{[ ][ ][-][42]=0x5}"},
     {"pieces printf %.5d i:-42", 0, "{[-][0][0][0][42]=0x6}"},
     {"pieces printf %05d i:42", 0, "{[ ][ ][ ][42]=0x5}"},
-    {"pieces printf %d i:-2147483648", 0, "{[-][2147483648]=0xb}"},
-    {"pieces printf %6p u:255", 0, "{[ ][ ][0][x][ff]=0x6}"},
     {"pieces printf %lld u:0 u:0x80000000", 0, "{[-][9223372036854775808]=0x14}"},
     {"pieces printf %-5d i:1", 0, "{[%][-][5][d]=0x4}"},
-    {"pieces printf abc%", 0, "{[a][b][c]=0x3}"},
-    {"pieces printf %.4294967297d i:5", 0, "{[5]=0x1}"},
     {"pieces fprintf stdout %cz i:0x141 i:-1 i:0 i:9", 0, "{[\\xffA\\xff\\x00][z]=0x1}"},
     {"pieces fprintf stderr %c i:1 i:2 i:3", 0, "{[\\xff\\x01\\x02\\x03]=0x0}"},
     {"pieces fprintf stdin abc", 0, "{=0xffffffff}"},
-    {"pieces fprintf null abc", 0, "{=0xffffffff}"},
     {"pieces fprintf stdout '(null)'", 0, "{=0xffffffff}"},
-    {"pieces fputc stdout 0x141", 0, "{[A]=0x141}"},
     {"pieces fputc stdout -1", 0, "{[\\xff]=0xffffffff}"},
-    {"pieces fputc stdin 120", 0, "{=0xffffffff}"},
-    {"pieces putchar 10", 0, "{[\\n]=0xa}"},
-    {"pieces fputs stdout '(null)'", 0, "{=0xffffffff}"},
     {"pieces puts line", 0, "{[line][\\n]=0x0}"},
     {"pieces puts '(null)'", 0, "{=0xffffffff}"},
     {"pieces fwrite stdout 2 3", 0, "{[ABCDEF]=0x3}"},
-    {"pieces fwrite stdout 0x10000 0x10000", 0, "{=0x0}"},
     {"pieces fwrite stdout 0 3", 0, "{=0x0}"},
     {"pieces fwrite stderr 1 1", 0, "{[A]=0x1}"},
     // Forced results: a short write is continued, an overlong one took all, a
@@ -175,11 +165,10 @@ const command_case command_cases[] = {
      0, "write write write trap_200(0xffffffff write write write trap_200(0xffffffff "},
     {"$RUN --trace -e inject=write:retval=-1 $P/stdio puts abc 2>&1 >/dev/null | tr '\\n' '|'", 0,
      "write(1, \"abc\", 3) = -1 EPERM (injected)|trap_200(0xffffffff,"},
-    {"files; reports --root $D -e inject=close:retval=-77 $P/file_streams close_result; $RUN "
-     "--trace "
-     "--root $D -e inject=read:retval=1000 $P/file_streams fread_result 2>&1 | grep ^trap; $RUN "
+    {"files; $RUN --trace --root $D -e inject=read:retval=1000 -e inject=close:retval=-77 "
+     "$P/file_streams kernel_results 2>&1 | grep -o '^trap_200(0x[0-9a-f]*, 0x[0-9a-f]*'; $RUN "
      "--root $D -e inject=writefile:retval=12345 $P/file_streams write_file && echo fine",
-     0, "-77 trap_200(0x3, 0x3e8, 0x0) = -38 (not served)\nfine\n"},
+     0, "trap_200(0x3, 0x3e8\ntrap_200(0xffffffb3, 0x0\nfine\n"},
     {"$RUN -e inject=write:when=2 $H", 125, "inject wants CALL,...:retval=N[:when=K]"},
     {"$RUN --drives 3 --current 0 --probe 1=0 --probe=2=-1 $H", 0,
      "(current)\nDrive 1: Not present\nDrive 2: query error\n"},

@@ -1,6 +1,5 @@
-/* Streams on real files inside the root folder the host test prepares:
-   "ten" holds the ten bytes "0123456789", "ff" holds "a", 0xFF and "b". The
-   host test checks the traps and the files written. */
+/* Streams on files in a folder holding "ten" ("0123456789") and "ff" ("a",
+   0xFF, "b"); command rows check the traps and the files written. */
 #include "probe.h"
 #include <stdlib.h>
 
@@ -53,9 +52,7 @@ CASE(write_file) {
 
 CASE(write_fails) {
   FILE *f = fopen("nowhere/out", "w");
-  CHECK(f != NULL);
-  fputs("lost", f);
-  CHECK_EQ(fclose(f), -1);
+  CHECK(f != NULL && fputs("lost", f) == 4 && fclose(f) == -1);
 }
 
 /* A stream assigned to stdout is still closed by its kind: the file is
@@ -86,14 +83,11 @@ CASE(standard_input) {
   stdin = saved;
 }
 
-CASE(fread_result) {
+/* For kernels forced to answer otherwise: fread's count and position, then fclose's result. */
+CASE(kernel_results) {
   FILE *f = fopen("ten", "r");
   char buf[12];
   report((unsigned)fread(buf, 4, 3, f), (unsigned)f->pos);
-}
-
-CASE(close_result) {
-  FILE *f = fopen("ten", "r");
   report((unsigned)fclose(f), 0);
 }
 

@@ -2,7 +2,7 @@
    can state each case as data:
      stdio printf FORMAT ARG...          vfprintf on stdout
      stdio fprintf STREAM FORMAT ARG...  STREAM: stdout, stderr, stdin, null
-     stdio fputc STREAM N | putchar N | fputs STREAM TEXT | puts TEXT
+     stdio fputc STREAM N | fputs STREAM TEXT | puts TEXT
      stdio fwrite STREAM SIZE COUNT
    An ARG is i:N or u:N (one word) or s:TEXT.
    TEXT or FORMAT "(null)" stands for a null pointer.
@@ -52,8 +52,6 @@ int main(int argc, char **argv) {
     r = format_with(stream(argv[2]), argv[3], argc - 4, argv + 4);
   else if (strcmp(cmd, "fputc") == 0 && argc == 4)
     r = fputc((int)parse(argv[3]), stream(argv[2]));
-  else if (strcmp(cmd, "putchar") == 0 && argc == 3)
-    r = putchar((int)parse(argv[2]));
   else if (strcmp(cmd, "fputs") == 0 && argc == 4)
     r = fputs(text(argv[3]), stream(argv[2]));
   else if (strcmp(cmd, "puts") == 0 && argc == 3)

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 static char buf[16];
-static int fds[2];
 
 #define ADDR(p) ((unsigned)(unsigned long)(p))
 #define RESULT(expr) report((unsigned)(expr), 0)

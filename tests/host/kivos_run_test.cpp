@@ -190,6 +190,23 @@ const command_case command_cases[] = {
     {"$RUN --timeout 1e-9 $P/faults endless", 124, "time limit"},
     {"$RUN --max-instructions 100000 $P/faults endless", 124, "instruction limit of 100000"},
     {"$RUN --max-instructions 1000000 $H", 0, "Drive 3: Present\n"},
+    // The wrappers: null pointers fail with no trap, counts past the largest
+    // int are clamped to it, arguments and results are shaped.
+    {"$RUN --trace $P/wrappers null_pointers 2>&1 | grep -vc ^_exit; $RUN --trace $P/wrappers "
+     "clamps 2>&1 >/dev/null | grep -cE "
+     "', (2147483647|0x7fffffff)\\) = '; printf k | reports $P/wrappers getkey",
+     0, "0\n5\n107 "},
+    {"$RUN --trace -e inject=usleep:retval=-5 --root $D $P/wrappers shaped 2>&1 >/dev/null | sed "
+     "'s/ (injected)//; s/ = -38 (not served)//' | tr '\\n' '|'",
+     0,
+     "usleep(1234) = -5 EIO|usleep(5000000) = -5 EIO|usleep(4294000000) = -5 "
+     "EIO|usleep(4294000000) "
+     "= -5 EIO|usleep(1000000) = -5 EIO|trap_200(0x0, 0x0, 0x0)|open(\"f\", O_WRONLY|O_CREAT, "
+     "0x41) "
+     "= 3|open(\"g\", O_WRONLY|O_CREAT|O_TRUNC, 0x0) = 4|fd_set_inherit(0x1, 0x0, "
+     "0x0)|fd_set_inherit(0x0, 0x0, 0x0)|fd_set_nonblock(0x3, 0x1, 0x0)|open(\"f\", O_RDONLY, 0x0) "
+     "= 5|close(5) = 0|open(\"missing\", O_RDONLY, 0x0) = -2 ENOENT|trap_200(0xffffffff, 0x0, "
+     "0x0)|"},
     // A sleep past 32 bits of microseconds takes several traps that add up.
     {"$RUN --trace --no-sleep $P/wrappers sleep_max 2>&1 | awk -F'[()]' '/^usleep/ {s += $2} END "
      "{printf \"%.0f\", s}'",

@@ -2,12 +2,8 @@
 # runs in bash with $RUN (kivos-run), $M (kivos-meta), $P (the folder of the
 # test programs), $H (hdtab) and $D (a fresh folder).
 
-# The output and the exit status of a run, the output in brackets.
-run() {
-  local out
-  out=$("$RUN" "$@" 2>&1)
-  echo "[$out] $?"
-}
+# The output of a run in brackets, then its status.
+run() { echo "[$("$RUN" "$@" 2>&1)] $?"; }
 
 # The values a run handed to the report trap, in decimal.
 reports() {
@@ -30,10 +26,7 @@ calls() {
 }
 
 # $D/ten holds "0123456789" and $D/ff "a", 0xFF, "b".
-files() {
-  printf 0123456789 >"$D/ten"
-  printf 'a\377b' >"$D/ff"
-}
+files() { printf 0123456789 >"$D/ten" && printf 'a\377b' >"$D/ff"; }
 
 # A root folder $D/r with a file, a folder and links that try to leave it,
 # and a secret beside it.
@@ -61,10 +54,7 @@ poke() {
 }
 
 # Runs such a copy: bad OFFSET BYTES...
-bad() {
-  poke "$@"
-  "$RUN" "$D/p"
-}
+bad() { poke "$@" && "$RUN" "$D/p"; }
 
 # The file offset of hdtab's section NAME, plus OFFSET: section NAME [OFFSET]
 section() {
@@ -97,21 +87,13 @@ debug() {
   pid=$!
   for _ in {1..200}; do
     port=$(sed -n 's/.*waiting for gdb on localhost:\([0-9]*\)$/\1/p' "$D/stub")
-    [[ -n $port ]] && break
-    sleep 0.05
+    [[ -n $port ]] && break || sleep 0.05
   done
-  if [[ -z $port ]]; then
-    kill "$pid"
-    echo "kivos-run did not listen: $(cat "$D/stub")"
-    return 1
-  fi
+  [[ -n $port ]] || { kill "$pid"; echo "kivos-run did not listen: $(cat "$D/stub")"; return 1; }
   for c in "$@"; do ex+=(-ex "$c"); done
   ${GDB:-timeout 60} gdb -batch -nx -ex "target remote :$port" "${ex[@]}" "$program.elf" 2>&1
   # With gdb gone the stub ends at once; one left waiting is killed (and fails the row).
-  for _ in {1..50}; do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
+  for _ in {1..50}; do kill -0 "$pid" 2>/dev/null && sleep 0.1; done
   kill "$pid" 2>/dev/null
   wait "$pid"
   echo "status $?"

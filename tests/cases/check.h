@@ -1,14 +1,7 @@
-/* Checks and case tables shared by the test programs that run under
-   kivos-run and by the host sanitizer build of the same cases. Nothing here
-   depends on the runtime, so the host runner can include it too. */
+/* Checks and case tables of the test programs, for kivos and the host alike. */
 #ifndef KIVOS_CHECK_H
 #define KIVOS_CHECK_H
 
-#ifdef __cplusplus
-extern "C" {
-#endif
-
-/* Records a failed check; the build decides how it is shown. */
 void probe_fail(const char *file, int line, const char *text);
 void probe_fail_values(const char *file, int line, const char *text, long long a, long long b);
 
@@ -36,15 +29,10 @@ struct probe_suite {
   int count;
 };
 
-/* CASE(name) { ... } defines one case of the suite SUITE (the build sets it
-   per file). The build lists every CASE of a file in its suite's table, so
-   no table is written by hand. */
+/* CASE(name) { ... } is a case of the suite SUITE (set per file); the build
+   makes the suite's table from the CASEs. */
 #define CASE(name) void PROBE_CASE(SUITE, name)(int argc, char **argv)
 #define PROBE_CASE(suite, name) PROBE_PASTE(suite, name)
 #define PROBE_PASTE(suite, name) suite##_##name##_case
-
-#ifdef __cplusplus
-}
-#endif
 
 #endif

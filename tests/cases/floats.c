@@ -1,7 +1,6 @@
-/* strtold: value bits and end positions under several control words
-   (strtod is strtold rounded, which the numbers fuzzer checks). Every expected value is exact or
-   the single rounding of an exact quotient, so the compiler's correctly rounded literal is the
-   oracle. */
+/* strtold's value bits and end under several control words (strtod, being
+   strtold rounded, is the numbers fuzzer's). Each value is exact or one
+   rounding of an exact quotient: the compiler's literal is the oracle. */
 #include "check.h"
 #include <stdlib.h>
 #include <string.h>

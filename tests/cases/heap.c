@@ -1,5 +1,5 @@
-/* The heap's block layout, limits and exhaustion, checked from inside. Each
-   case starts on a fresh arena, since every run is a new process. */
+/* The heap's block layout, limits and exhaustion; each case (a process of
+   its own) starts on a fresh arena. */
 #include "check.h"
 #include <errno.h>
 #include <stdint.h>

@@ -1,5 +1,4 @@
-/* The file traps inside the root folder: confinement and bad pointers. The
-   host test prepares the folder and checks what the program reports. */
+/* File traps in a root folder a command row prepares: confinement, bad pointers. */
 #include "probe.h"
 #include <fcntl.h>
 #include <unistd.h>

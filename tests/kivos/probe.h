@@ -1,6 +1,5 @@
-/* Support for test programs that run under kivos-run: the shared checks, a
-   case table chosen by argv[1], and a report trap that hands values to the
-   host test through the trap log. */
+/* Test programs: the shared checks, the case named by argv[1], and a report
+   trap that shows values in the trace. */
 #ifndef KIVOS_PROBE_H
 #define KIVOS_PROBE_H
 
@@ -11,11 +10,7 @@
 
 #define PROBE_REPORT_TRAP 200
 
-#ifdef __cplusplus
-extern "C" {
-#endif
-
-/* Leaves a trap record with these values in ebx and ecx; the kernel does not serve it. */
+/* A trap the kernel does not serve, with these values in ebx and ecx. */
 static inline void report(unsigned a, unsigned b) {
   kivos_trap(PROBE_REPORT_TRAP, a, b, 0);
 }
@@ -23,9 +18,5 @@ static inline void report(unsigned a, unsigned b) {
 /* Runs the case of `suite` named by argv[1]. The exit status is the number
    of failed checks, 99 for an unknown case. */
 int probe_main(int argc, char **argv, const struct probe_suite *suite);
-
-#ifdef __cplusplus
-}
-#endif
 
 #endif

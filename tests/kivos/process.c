@@ -1,5 +1,4 @@
-/* Ending the process and seeding the generator; the host test reads the
-   trap log. Nothing after exit or abort may run. */
+/* Ending the process (nothing after exit or abort may run) and seeding. */
 #include "probe.h"
 #include <stdlib.h>
 

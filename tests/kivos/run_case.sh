@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Runs a case of a kivos test program under kivos-run, in a fresh folder that
-# holds "ten" ("0123456789") and "ff" ("a", 0xFF, "b"), with "ab" on standard
-# input: run_case.sh KIVOS_RUN PROGRAM CASE
+# run_case.sh KIVOS_RUN PROGRAM CASE: the case in a fresh folder holding
+# "ten" ("0123456789") and "ff" ("a", 0xFF, "b"), with "ab" on standard input.
 d=$(mktemp -d)
 trap 'rm -rf "$d"' EXIT
 printf 0123456789 >"$d/ten"

@@ -1,6 +1,5 @@
-/* Prints how _start called main: the stack pointer at the call modulo 16,
-   the arguments after the program's name, and whether argv ends with a null
-   pointer; main's result is argc. */
+/* How _start called main: the stack pointer modulo 16, the arguments, and
+   whether argv ends with null; main's result is argc. */
 #include "probe.h"
 
 int main(int argc, char **argv) {

@@ -14,9 +14,7 @@ static uint32_t size_word(void *p) {
   return w;
 }
 
-static uintptr_t addr(void *p) {
-  return (uintptr_t)p;
-}
+#define addr(p) ((uintptr_t)(p))
 
 /* A request that fails sets ENOMEM. */
 static int refused(void *p) {

@@ -2,6 +2,7 @@
    0xFF, "b"); command rows check the traps and the files written. */
 #include "probe.h"
 #include <stdlib.h>
+#include <unistd.h>
 
 CASE(fread_short) {
   FILE *f = fopen("ten", "r");
@@ -92,9 +93,7 @@ CASE(kernel_results) {
 }
 
 static FILE *file_holding(const char *name, const char *text) {
-  FILE *w = fopen(name, "w");
-  fputs(text, w);
-  fclose(w);
+  writefile(name, text, strlen(text));
   return fopen(name, "r");
 }
 

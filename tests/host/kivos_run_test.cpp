@@ -43,8 +43,7 @@ const command_case command_cases[] = {
     {"fault strlen_4096", 0, "read from unmapped memory at 0x00001000 126"},
     // A data fault's eip is the faulting instruction: the store of 1 to 0xfff.
     {"e=$($RUN $P/faults first_page_write 2>&1 | sed -E 's/.*eip 0x([0-9a-f]+).*/\\1/'); od -An "
-     "-tx1 "
-     "-j$((0x$e - 0x400000)) -N7 $P/faults",
+     "-tx1 -j$((0x$e - 0x400000)) -N7 $P/faults",
      0, " c6 05 ff 0f 00 00 01\n"},
     // Files that are not kivos executables, each made from hdtab.
     {"printf '#!/bin/sh\\n' >$D/p && $RUN $D/p", 125, "not an ELF file"},
@@ -111,14 +110,13 @@ const command_case command_cases[] = {
      "low_descriptor; do echo \"$c:$(calls --root $D $P/file_streams $c)\"; done",
      0,
      "fgetc_bytes: 1 close 1 open 4 read \nfread_short: 1 close 1 open 2 read \nopen_modes: 1 "
-     "close 2 open 1 read \nwrite_file: 2 writefile \nwrite_fails: 1 writefile \n"
-     "redirected_stdout: 1 close 1 open 1 read 1 writefile \nlow_descriptor:\n"},
+     "close 2 open 1 read \nwrite_file: 2 writefile \nwrite_fails: 1 writefile "
+     "\nredirected_stdout: 1 close 1 open 1 read 1 writefile \nlow_descriptor:\n"},
     {"files; $RUN --trace --root $D $P/file_streams write_file 2>&1 | grep ^writefile; wc -c "
      "<$D/out; $RUN --root $D $P/file_streams redirected_stdout; cat $D/log",
      0,
      "writefile(\"out\", \"hello 42!\\x00\\n\", 11) = 11\nwritefile(\"empty\", \"\", 0) = "
-     "0\n11\nhi\n"
-     "n=7\n"},
+     "0\n11\nhi\nn=7\n"},
     {"files; printf ab | $RUN --trace --root $D $P/file_streams fscanf_tokens 2>&1 | sed -nE "
      "'s/^read\\(.*, ([0-9]+)\\) = .*/\\1/p' | uniq -c | awk '{print $2, ($1 > 300)}'",
      0, "1 1\n"},
@@ -184,20 +182,18 @@ const command_case command_cases[] = {
     // The wrappers: null pointers fail with no trap, counts past the largest
     // int are clamped to it, arguments and results are shaped.
     {"$RUN --trace $P/wrappers null_pointers 2>&1 | grep -vc ^_exit; $RUN --trace $P/wrappers "
-     "clamps 2>&1 >/dev/null | grep -cE "
-     "', (2147483647|0x7fffffff)\\) = '; printf k | reports $P/wrappers getkey",
+     "clamps 2>&1 >/dev/null | grep -cE ', (2147483647|0x7fffffff)\\) = '; printf k | reports "
+     "$P/wrappers getkey",
      0, "0\n5\n107 "},
     {"$RUN --trace -e inject=usleep:retval=-5 --root $D $P/wrappers shaped 2>&1 >/dev/null | sed "
      "'s/ (injected)//; s/ = -38 (not served)//' | tr '\\n' '|'",
      0,
      "usleep(1234) = -5 EIO|usleep(5000000) = -5 EIO|usleep(4294000000) = -5 "
-     "EIO|usleep(4294000000) "
-     "= -5 EIO|usleep(1000000) = -5 EIO|trap_200(0x0, 0x0, 0x0)|open(\"f\", O_WRONLY|O_CREAT, "
-     "0x41) "
-     "= 3|open(\"g\", O_WRONLY|O_CREAT|O_TRUNC, 0x0) = 4|fd_set_inherit(0x1, 0x0, "
-     "0x0)|fd_set_inherit(0x0, 0x0, 0x0)|fd_set_nonblock(0x3, 0x1, 0x0)|open(\"f\", O_RDONLY, 0x0) "
-     "= 5|close(5) = 0|open(\"missing\", O_RDONLY, 0x0) = -2 ENOENT|trap_200(0xffffffff, 0x0, "
-     "0x0)|"},
+     "EIO|usleep(4294000000) = -5 EIO|usleep(1000000) = -5 EIO|trap_200(0x0, 0x0, 0x0)|open(\"f\", "
+     "O_WRONLY|O_CREAT, 0x41) = 3|open(\"g\", O_WRONLY|O_CREAT|O_TRUNC, 0x0) = "
+     "4|fd_set_inherit(0x1, 0x0, 0x0)|fd_set_inherit(0x0, 0x0, 0x0)|fd_set_nonblock(0x3, 0x1, "
+     "0x0)|open(\"f\", O_RDONLY, 0x0) = 5|close(5) = 0|open(\"missing\", O_RDONLY, 0x0) = -2 "
+     "ENOENT|trap_200(0xffffffff, 0x0, 0x0)|"},
     // A sleep past 32 bits of microseconds takes several traps that add up.
     {"$RUN --trace --no-sleep $P/wrappers sleep_max 2>&1 | awk -F'[()]' '/^usleep/ {s += $2} END "
      "{printf \"%.0f\", s}'",
@@ -206,8 +202,7 @@ const command_case command_cases[] = {
     {"timeout 3 $RUN --timeout 0.3 $P/wrappers sleep_5", 124, "time limit of 0.3 s"},
     {"$RUN --timeout 1e10 $H", 0, "Drive 3: Present\n"},
     {"for t in inf 0 nan; do $RUN --timeout $t $H; echo $?; done 2>&1 | grep -c 'positive number "
-     "of "
-     "seconds\\|^125$'",
+     "of seconds\\|^125$'",
      0, "6\n"},
     // A program blocked in the host ends at its time limit all the same.
     {"sleep 3 | $RUN --timeout 0.3 $P/wrappers getkey", 124, "time limit of 0.3 s"},
@@ -292,9 +287,8 @@ const command_case command_cases[] = {
     // kivos-meta: the records, where they lie, found without section headers,
     // every byte of a summary escaped; damaged copies, each fault named.
     {"$M $H | sed 's/ at 0x.*//'", 0,
-     "  command record: .kivos.cmdmeta, 45 bytes\n    magic          KCMD\n    format version 1\n"
-     "    summary        List detected logical drives.\n    name           hdtab\n  package "
-     "record: "
+     "  command record: .kivos.cmdmeta, 45 bytes\n    magic          KCMD\n    format version 1\n  "
+     "  summary        List detected logical drives.\n    name           hdtab\n  package record: "
      ".kivos.pkgmeta, 17 bytes\n    magic          KPKG\n    format version 1\n    name           "
      "hdtab\n    version        2\n"},
     {"llvm-readelf -S -l $H | awk '/\\] \\.kivos/ {print $(NF-9), $(NF-3), $NF} /LOAD/ && ++n == 2 "
@@ -337,9 +331,9 @@ const command_case command_cases[] = {
 class Command : public testing::TestWithParam<command_case> {};
 
 TEST_P(Command, StatusAndOutput) {
-  std::string vars = "RUN=" KIVOS_RUN_PATH " M=" KIVOS_META_PATH " P=" KIVOS_TEST_BIN_DIR
-                     " H=" KIVOS_BIN_DIR "/hdtab D=$(mktemp -d); trap \"rm -rf $D\" EXIT; "
-                     "source " KIVOS_COMMANDS;
+  std::string vars =
+      "RUN=" KIVOS_RUN_PATH " M=" KIVOS_META_PATH " P=" KIVOS_TEST_BIN_DIR " H=" KIVOS_BIN_DIR
+      "/hdtab D=$(mktemp -d); trap \"rm -rf $D\" EXIT; source " KIVOS_COMMANDS;
   std::string cmd = "bash -c '" + vars + "; " +
                     std::regex_replace(GetParam().command, std::regex("'"), "'\\''") + "' 2>&1";
   std::string out;

@@ -158,6 +158,8 @@ const command_case command_cases[] = {
      "$P/file_streams kernel_results 2>&1 | grep -o '^trap_200(0x[0-9a-f]*, 0x[0-9a-f]*'; $RUN "
      "--root $D -e inject=writefile:retval=12345 $P/file_streams write_file && echo fine",
      0, "trap_200(0x3, 0x3e8\ntrap_200(0xffffffb3, 0x0\nfine\n"},
+    {"$RUN -e inject=drive_probe:retval=0:when=2 $H | tail -3", 0,
+     "Drive 1: Not present\nDrive 2: Not present\nDrive 3: Present\n"},
     {"$RUN -e inject=write:when=2 $H", 125, "inject wants CALL,...:retval=N[:when=K]"},
     {"$RUN --drives 3 --current 0 --probe 1=0 --probe=2=-1 $H", 0,
      "(current)\nDrive 1: Not present\nDrive 2: query error\n"},

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# run_case.sh KIVOS_RUN PROGRAM CASE: the case in a fresh folder holding
-# "ten" ("0123456789") and "ff" ("a", 0xFF, "b"), with "ab" on standard input.
-d=$(mktemp -d)
-trap 'rm -rf "$d"' EXIT
-printf 0123456789 >"$d/ten"
-printf 'a\377b' >"$d/ff"
-printf ab | "$1" --no-sleep --timeout 30 --root "$d" "$2" "$3"
+# run_case.sh KIVOS_RUN PROGRAM CASE: the case in a fresh folder holding the
+# files of commands.sh's `files`, with "ab" on standard input.
+D=$(mktemp -d)
+trap 'rm -rf "$D"' EXIT
+source "$(dirname "$0")/../host/commands.sh"
+files
+printf ab | "$1" --no-sleep --timeout 30 --root "$D" "$2" "$3"

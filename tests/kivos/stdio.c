@@ -32,11 +32,8 @@ static uint32_t words[64];
 
 /* On i386 a va_list is a pointer to the argument words. */
 static int format_with(FILE *f, const char *format, int argc, char **argv) {
-  int n = 0;
-  for (int i = 0; i < argc && n < 62; ++i) {
-    const char *a = argv[i];
-    words[n++] = a[0] == 's' ? (uint32_t)(uintptr_t)(a + 2) : parse(a + 2);
-  }
+  for (int i = 0; i < argc && i < (int)(sizeof words / sizeof words[0]); ++i)
+    words[i] = argv[i][0] == 's' ? (uint32_t)(uintptr_t)(argv[i] + 2) : parse(argv[i] + 2);
   return vfprintf(f, text(format), (va_list)(void *)words);
 }
 

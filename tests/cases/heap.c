@@ -14,7 +14,9 @@ static uint32_t size_word(void *p) {
   return w;
 }
 
-#define addr(p) ((uintptr_t)(p))
+static uintptr_t addr(void *p) {
+  return (uintptr_t)p;
+}
 
 /* A request that fails sets ENOMEM. */
 static int refused(void *p) {

@@ -32,11 +32,14 @@ bool reserve(FILE *stream, size_t needed) {
 extern "C" {
 
 // Appends to the buffer, keeping it NUL-terminated, and publishes it for a
-// memory stream.
+// memory stream. A refused write marks the stream, so that fclose does not
+// write a file that lacks bytes the program believed it had written.
 int kivos_stdio_collect(FILE *stream, const char *bytes, size_t count) {
   size_t len = stream->len;
-  if (count > max_size - 1 - len) return -1;
-  if (!reserve(stream, len + count + 1)) return -1;
+  if (count > max_size - 1 - len || !reserve(stream, len + count + 1)) {
+    stream->error = 1;
+    return -1;
+  }
   if (count == 1) // fputc and the formatter's pieces: no call of memcpy for one byte
     stream->buf[len] = *bytes;
   else
@@ -91,8 +94,10 @@ int fclose(FILE *stream) {
   if (stream->kind == STREAM_FD) {
     if (stream->fd > 2) result = close(stream->fd);
   } else if (stream->kind == STREAM_FILE) {
+    // A stream that lost bytes leaves the file as it was.
     const char *data = stream->buf ? stream->buf : "";
-    result = !stream->path || writefile(stream->path, data, stream->len) < 0 ? -1 : 0;
+    bool lost = !stream->path || stream->error;
+    result = lost || writefile(stream->path, data, stream->len) < 0 ? -1 : 0;
   }
   // A memory stream's buffer belongs to its caller.
   if (stream->kind != STREAM_MEMORY) free(stream->buf);

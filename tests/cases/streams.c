@@ -1,9 +1,11 @@
 /* The byte write path on collecting streams: records set up by hand, memory
    streams and the standard paths of fopen and fclose. */
 #include "check.h"
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 static char *published;
@@ -40,17 +42,32 @@ CASE(publishes) {
 }
 
 /* A count that would wrap the capacity arithmetic fails and leaves the
-   stream exactly as it was; so does a capacity that would double past 2^32. */
+   stream as it was but for its error indicator; so does a capacity that would
+   double past 2^32. */
 CASE(huge_write) {
   FILE f = MEMORY_STREAM;
   fputs("abc", &f);
   FILE before = f;
-  CHECK(fwrite(big, 1, 0xfffffff0u, &f) == 0 && fwrite(big, 0xfffffffcu, 1, &f) == 0);
+  CHECK(fwrite(big, 1, 0xfffffff0u, &f) == 0 && ferror(&f) == 1);
+  f.error = 0;
+  CHECK(fwrite(big, 0xfffffffcu, 1, &f) == 0 && f.error == 1);
+  f.error = 0;
   CHECK(memcmp(&f, &before, sizeof f) == 0 && strcmp(f.buf, "abc") == 0);
   f.len = 0x7ffffff0u;
   f.cap = 0x80000000u;
   before = f;
-  CHECK(fwrite(big, 1, 0x20, &f) == 0 && memcmp(&f, &before, sizeof f) == 0);
+  CHECK(fwrite(big, 1, 0x20, &f) == 0 && f.error == 1);
+}
+
+/* A file-write stream that could not grow is not written at all: fclose
+   fails and leaves no file behind. */
+CASE(lost_bytes) {
+  FILE *f = fopen("lost", "w");
+  CHECK(f != NULL && fputs("kept", f) == 4);
+  for (size_t n = 1 << 16; n; n /= 2)
+    while (malloc(n)) continue;
+  CHECK(fwrite(big, 1, 300, f) == 0 && ferror(f) == 1 && fputc('x', f) == 'x');
+  CHECK(fclose(f) == -1 && open("lost", 0) < 0);
 }
 
 CASE(empty_and_null) {

@@ -17,8 +17,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   o.program = program;
   kivos::guest_memory memory;
   uint32_t entry = 0, sp = 0;
-  std::string err = kivos::load_program(o, memory, entry, sp);
+  elf32::symbol_table symbols;
+  std::string err = kivos::load_program(o, memory, entry, sp, &symbols);
   if (!err.empty()) return 0;
+  // Every name lies in the one copy of its table, which the file bounds.
+  if (symbols.names.size() > size || symbols.functions.size() > size / 16) __builtin_trap();
+  for (const elf32::function &f : symbols.functions)
+    if (f.name >= symbols.names.size() || symbols.name(f).size() > symbols.names.size() - f.name)
+      __builtin_trap();
   if (!memory.find(entry, kivos::prot_exec) || !memory.accessible(sp, 8, kivos::prot_write))
     __builtin_trap();
   for (const kivos::region &r : memory.regions)

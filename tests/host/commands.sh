@@ -39,6 +39,9 @@ box() {
   ln -s data "$D/r/good_link"
 }
 
+# A hand-made program $D/KIND (see raw_elf.py): raw KIND
+raw() { python3 "$(dirname "${BASH_SOURCE[0]}")/raw_elf.py" "$1" "$D/$1"; }
+
 # A 32-bit little-endian value as printf escapes.
 le32() {
   printf '\\%o\\%o\\%o\\%o' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255))

@@ -58,6 +58,20 @@ const command_case command_cases[] = {
     {"bad 84 '\\2'", 125, "dynamically linked"},
     {"bad 84 '\\4' $(od -An -tu4 -j88 -N4 $H) '\\4\\0\\0\\0\\20\\0\\0\\0\\1\\0\\0\\0GNU\\0'", 125,
      "ABI note of another system (GNU)"},
+    // Symbol names without a NUL, shared by thousands of symbols or sections,
+    // cost memory by the file's size; a C name is never read as a type code.
+    {"raw names; raw sections; raw cname; ulimit -v 2500000; for p in names sections; do $RUN "
+     "$D/$p && $RUN --profile $D/$p 2>&1 | grep -c aaaa; $M $D/$p 2>&1 | grep -c 'no command'; "
+     "done; $RUN --profile $D/cname 2>&1 | grep -o ' Sa$'",
+     0, "1\n1\n0\n1\n Sa\n"},
+    // A fixed counter holds for a prefixed rdtsc, one across two regions, one
+    // the program writes, not for one it overwrites; 16 MiB of them are cheap.
+    {"raw tsc; raw pairs; $RUN --tsc 5 $D/tsc; echo $?; ulimit -v 2500000; $RUN --tsc 1 $D/pairs",
+     0, "50\n"},
+    // Code the kernel reads over code that ran runs anew.
+    {"raw reread; cd $D; printf '\\270f\\0\\0\\0\\303' >c; for s in '' --no-store-shortcut; do "
+     "$RUN $s reread; echo -n \"$? \"; done",
+     0, "102 102 "},
     // hdtab's listing, usage and failure, byte for byte; its budgets: at most 8
     // guest stores (slow on the emulator) per trap and 2,264 bytes stripped.
     {"run $H -h extra", 0, "[Usage: hdtab] 0"},

@@ -94,11 +94,10 @@ std::optional<file> parse(std::span<const uint8_t> b, std::string &error) {
   for (uint32_t i = 0; i < shnum; ++i) {
     auto x = record<Elf32_Shdr>(*sh, size_t(i) * shentsize);
     section s;
-    uint32_t name = x.sh_name;
-    if (name < names.size()) {
-      auto rest = names.subspan(name);
-      auto end = std::find(rest.begin(), rest.end(), 0);
-      s.name.assign(rest.begin(), end);
+    if (x.sh_name < names.size()) {
+      auto rest = names.subspan(x.sh_name);
+      rest = rest.first(std::min(rest.size(), max_section_name));
+      s.name.assign(rest.begin(), std::find(rest.begin(), rest.end(), 0));
     }
     s.type = x.sh_type;
     s.flags = x.sh_flags;
@@ -108,28 +107,30 @@ std::optional<file> parse(std::span<const uint8_t> b, std::string &error) {
     s.align = x.sh_addralign;
     f.sections.push_back(std::move(s));
   }
-  // The functions of the symbol table, for profiles; a damaged table only
-  // loses them.
-  for (const section &symtab : f.sections) {
-    if (symtab.type != SHT_SYMTAB) continue;
-    auto syms = slice(b, symtab.offset, symtab.size);
-    size_t link = &symtab - f.sections.data();
-    uint32_t strtab = record<Elf32_Shdr>(*sh, link * shentsize).sh_link;
-    if (!syms || strtab >= f.sections.size()) continue;
-    auto strings = slice(b, f.sections[strtab].offset, f.sections[strtab].size);
-    if (!strings) continue;
-    for (size_t at = 0; at + sizeof(Elf32_Sym) <= syms->size(); at += sizeof(Elf32_Sym)) {
-      auto sym = record<Elf32_Sym>(*syms, at);
-      if (ELF32_ST_TYPE(sym.st_info) != STT_FUNC || sym.st_name >= strings->size()) continue;
-      auto rest = strings->subspan(sym.st_name);
-      f.functions.push_back(
-          {std::string(rest.begin(), std::find(rest.begin(), rest.end(), 0)), sym.st_value,
-           sym.st_size});
-    }
+  // The functions of the (one) symbol table, for profiles; a damaged table
+  // only loses them. Names stay offsets, so that symbols sharing a long name
+  // cost no copies of it.
+  auto symtab = std::find_if(f.sections.begin(), f.sections.end(),
+                             [](const section &s) { return s.type == SHT_SYMTAB; });
+  if (symtab == f.sections.end()) return f;
+  auto syms = slice(b, symtab->offset, symtab->size);
+  uint32_t link = record<Elf32_Shdr>(*sh, size_t(symtab - f.sections.begin()) * shentsize).sh_link;
+  if (!syms || link >= f.sections.size()) return f;
+  auto strings = slice(b, f.sections[link].offset, f.sections[link].size);
+  if (!strings) return f;
+  f.symbols.names.assign(strings->begin(), strings->end());
+  for (size_t at = 0; at + sizeof(Elf32_Sym) <= syms->size(); at += sizeof(Elf32_Sym)) {
+    auto sym = record<Elf32_Sym>(*syms, at);
+    if (ELF32_ST_TYPE(sym.st_info) == STT_FUNC && sym.st_name < strings->size())
+      f.symbols.functions.push_back({sym.st_name, sym.st_value, sym.st_size});
   }
-  std::sort(f.functions.begin(), f.functions.end(),
+  std::sort(f.symbols.functions.begin(), f.symbols.functions.end(),
             [](const function &a, const function &b) { return a.address < b.address; });
   return f;
+}
+
+std::string_view symbol_table::name(const function &f) const {
+  return names.c_str() + f.name; // std::string ends in a NUL of its own
 }
 
 std::optional<std::vector<uint8_t>> read_file(const std::string &path, std::string &error,

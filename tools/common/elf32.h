@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace elf32 {
@@ -21,8 +22,18 @@ struct section {
 };
 
 struct function {
-  std::string name;
+  uint32_t name; // offset in symbol_table::names
   uint32_t address, size;
+};
+
+// The functions of the symbol table, by address, and the string table their
+// names point into, copied once however many symbols share it.
+struct symbol_table {
+  std::string names;
+  std::vector<function> functions;
+
+  // The name of f, which runs to a NUL or to the end of the table.
+  std::string_view name(const function &f) const;
 };
 
 struct file {
@@ -31,8 +42,11 @@ struct file {
   uint32_t entry = 0;
   std::vector<segment> segments;
   std::vector<section> sections; // empty when the file has no section headers
-  std::vector<function> functions; // from the symbol table, by address; empty when stripped
+  symbol_table symbols;          // empty when stripped
 };
+
+// Section names longer than this are cut: no section anyone looks for has one.
+inline constexpr size_t max_section_name = 255;
 
 // Parses the header, program headers and (when present) section headers.
 // On failure returns nothing and says why in `error`.

@@ -54,8 +54,8 @@ struct session {
     size_t function = 0;
   };
   std::unordered_map<uint64_t, block_info> blocks; // by (address, size)
-  std::vector<elf32::function> functions;          // with options.profile
-  std::vector<profile_entry> profile;              // one per function, and one for the rest
+  elf32::symbol_table symbols;                     // with options.profile
+  std::vector<profile_entry> profile; // one per function, and one for the rest; named at the end
   bool instruction_limit_hit = false;
   bool counted = false; // a run with an instruction count has been made
   bool emulator_aborted = false;
@@ -130,6 +130,9 @@ struct session {
     t.eip = regs[4];
     auto begin = options.trace ? std::chrono::steady_clock::now() : clock::time_point{};
     bool served = k.serve(t);
+    // What the call wrote into code must not run as the code that was there.
+    for (auto [begin, end] : memory.code_written) uc_ctl_remove_cache(uc, begin, end);
+    memory.code_written.clear();
     ++result.trap_count;
     if (!profile.empty()) ++profile[function_at(t.eip - 2)].traps;
     if (trace) {
@@ -230,6 +233,7 @@ struct session {
   // The index in `profile` of the function holding address; the last entry
   // stands for all code outside them.
   size_t function_at(uint32_t address) const {
+    const std::vector<elf32::function> &functions = symbols.functions;
     auto after =
         std::upper_bound(functions.begin(), functions.end(), address,
                          [](uint32_t a, const elf32::function &f) { return a < f.address; });
@@ -256,26 +260,72 @@ struct session {
   }
 
   // The emulator hands the guest the host's time-stamp counter and cannot
-  // hook the instruction, so for a fixed counter every rdtsc (0F 31) in the
-  // program's code gets a hook of its own that answers in its place. A
-  // byte pair inside a longer instruction never starts one, so its hook
-  // never fires.
+  // hook the instruction, so for a fixed counter code hooks answer in its
+  // place: over every writable code region, whose bytes may become an rdtsc
+  // at any time, and around every place an rdtsc (prefixes included) could
+  // start in read-only code. The hook looks at the bytes it is about to run,
+  // so an address that holds something else runs as it is. Nearby places
+  // share a hook, and the count of hooks stays bounded whatever the code.
   void hook_rdtsc() {
+    constexpr size_t max_hooks = 256;
+    std::vector<std::pair<uint32_t, uint32_t>> spans; // [first, last] addresses
+    uint32_t gap = 64;
+    auto add = [&](uint32_t first, uint32_t last) {
+      if (!spans.empty() && first - spans.back().second <= gap)
+        spans.back().second = std::max(spans.back().second, last);
+      else
+        spans.push_back({first, last});
+      while (spans.size() > max_hooks) { // wider gaps until few enough spans remain
+        gap *= 4;
+        std::vector<std::pair<uint32_t, uint32_t>> merged;
+        for (auto &x : spans)
+          if (!merged.empty() && x.first - merged.back().second <= gap)
+            merged.back().second = std::max(merged.back().second, x.second);
+          else
+            merged.push_back(x);
+        spans.swap(merged);
+      }
+    };
     for (const region &r : memory.regions) {
       if (!(r.prot & prot_exec)) continue;
-      for (uint32_t i = 0; i + 1 < r.size; ++i) {
-        if (r.host[i] != 0x0f || r.host[i + 1] != 0x31) continue;
-        uc_hook h;
-        uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(rdtsc_hook), this, r.base + i,
-                    r.base + i);
+      if (r.prot & prot_write) {
+        add(r.base, r.base + r.size - 1);
+        continue;
+      }
+      for (uint32_t i = 0; i < r.size; ++i) {
+        auto *at = static_cast<const uint8_t *>(std::memchr(r.host + i, 0x0f, r.size - i));
+        if (!at) break;
+        i = uint32_t(at - r.host);
+        uint8_t next = 0;
+        if (!memory.read(r.base + i + 1, &next, 1, prot_exec) || next != 0x31) continue;
+        uint32_t first = r.base + i;
+        for (uint8_t b;
+             r.base + i - first < 14 && memory.read(first - 1, &b, 1, prot_exec) && is_prefix(b);)
+          --first;
+        add(first, r.base + i);
       }
     }
+    std::sort(spans.begin(), spans.end());
+    for (auto [first, last] : spans) {
+      uc_hook h;
+      uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(rdtsc_hook), this, first, last);
+    }
+  }
+
+  static bool is_prefix(uint8_t b) {
+    return b == 0x26 || b == 0x2e || b == 0x36 || b == 0x3e || b == 0x64 || b == 0x65 ||
+           b == 0x66 || b == 0x67 || b == 0xf0 || b == 0xf2 || b == 0xf3;
   }
 
   static void rdtsc_hook(uc_engine *uc, uint64_t address, uint32_t, void *user) {
     auto &s = *static_cast<session *>(user);
+    uint8_t code[16] = {};
+    uint32_t at = uint32_t(address), n = 0;
+    while (n < 15 && s.memory.read(at + n, &code[n], 1, prot_exec) && is_prefix(code[n])) ++n;
+    if (!s.memory.read(at + n, &code[n], 2, prot_exec) || code[n] != 0x0f || code[n + 1] != 0x31)
+      return;
     uint64_t tsc = *s.options.fixed_tsc + s.tsc_reads++;
-    uint32_t lo = uint32_t(tsc), hi = uint32_t(tsc >> 32), next = uint32_t(address) + 2;
+    uint32_t lo = uint32_t(tsc), hi = uint32_t(tsc >> 32), next = at + n + 2;
     uc_reg_write(uc, UC_X86_REG_EAX, &lo);
     uc_reg_write(uc, UC_X86_REG_EDX, &hi);
     uc_reg_write(uc, UC_X86_REG_EIP, &next);
@@ -309,18 +359,9 @@ struct session {
 
   std::string start(uint32_t &entry, uint32_t &sp) {
     std::string err =
-        load_program(options, memory, entry, sp, options.profile ? &functions : nullptr);
+        load_program(options, memory, entry, sp, options.profile ? &symbols : nullptr);
     if (!err.empty()) return err;
-    if (options.profile && !functions.empty()) {
-      for (const elf32::function &f : functions) {
-        // C++ names as a reader knows them.
-        int status = -1;
-        char *plain = abi::__cxa_demangle(f.name.c_str(), nullptr, nullptr, &status);
-        profile.push_back({status == 0 ? plain : f.name});
-        std::free(plain);
-      }
-      profile.push_back({"(unknown)"});
-    }
+    if (options.profile && !symbols.functions.empty()) profile.resize(symbols.functions.size() + 1);
     err = k.fs.open_root(options.root);
     if (!err.empty()) return err;
 
@@ -463,6 +504,18 @@ struct session {
   }
 };
 
+// C++ names as a reader knows them; a plain C name stays as it is, even one
+// that reads as a type code.
+std::string readable_name(std::string_view name) {
+  std::string text(name);
+  if (!text.starts_with("_Z")) return text;
+  int status = -1;
+  char *plain = abi::__cxa_demangle(text.c_str(), nullptr, nullptr, &status);
+  if (status == 0) text = plain;
+  std::free(plain);
+  return text;
+}
+
 } // namespace
 
 run_result run(const run_options &options) {
@@ -480,8 +533,14 @@ run_result run(const run_options &options) {
   else
     s.execute(entry);
   result.instructions = s.instructions;
-  for (const profile_entry &p : s.profile)
-    if (p.instructions || p.traps) result.profile.push_back(p);
+  for (size_t i = 0; i < s.profile.size(); ++i) {
+    profile_entry &p = s.profile[i];
+    if (!p.instructions && !p.traps) continue;
+    p.function = i < s.symbols.functions.size()
+                     ? readable_name(s.symbols.name(s.symbols.functions[i]))
+                     : "(unknown)";
+    result.profile.push_back(std::move(p));
+  }
   std::stable_sort(result.profile.begin(), result.profile.end(),
                    [](const auto &a, const auto &b) { return a.instructions > b.instructions; });
   if (s.trace) s.trace->finish();

@@ -86,6 +86,8 @@ bool guest_memory::write(uint32_t addr, const void *src, uint32_t len) {
   return walk(*this, addr, len, prot_write, [&](uint8_t *p, uint32_t n) {
     std::memcpy(p, in, n);
     in += n;
+    if (find(addr, prot_exec)) code_written.push_back({addr, uint64_t(addr) + n});
+    addr += n;
   });
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kivos {
@@ -24,6 +25,9 @@ struct region {
 
 struct guest_memory {
   std::vector<region> regions;
+  // [begin, end) of each write() into executable memory since the emulator
+  // last dropped the code it had translated from there.
+  std::vector<std::pair<uint32_t, uint64_t>> code_written;
 
   // The region holding addr with at least `prot`, or null.
   const region *find(uint32_t addr, uint32_t prot) const;

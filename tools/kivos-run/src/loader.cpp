@@ -150,7 +150,7 @@ std::string build_stack(guest_memory &memory, uint32_t stack_size,
 } // namespace
 
 std::string load_program(const run_options &options, guest_memory &memory, uint32_t &entry,
-                         uint32_t &sp, std::vector<elf32::function> *functions) {
+                         uint32_t &sp, elf32::symbol_table *symbols) {
   std::string err;
   auto bytes = elf32::read_file(options.program, err);
   if (!bytes) return err;
@@ -173,7 +173,7 @@ std::string load_program(const run_options &options, guest_memory &memory, uint3
   if (!memory.find(f->entry, prot_exec))
     return "not a kivos executable: entry point " + hex8(f->entry) + " is not in executable memory";
   entry = f->entry;
-  if (functions) *functions = std::move(f->functions);
+  if (symbols) *symbols = std::move(f->symbols);
   std::vector<std::string> args = options.args;
   if (args.empty()) args.push_back(options.program);
   return build_stack(memory, options.stack_size, args, sp);

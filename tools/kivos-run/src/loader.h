@@ -15,8 +15,8 @@ inline constexpr uint32_t stack_top = 0xc0000000;
 // Checks the program, maps its segments and builds the start-up stack with
 // options.args in `memory`; sets the entry point and the stack pointer.
 // Returns what is wrong, or an empty text.
-// The functions of its symbol table, by address, go to *functions when asked.
+// Its symbol table goes to *symbols when asked.
 std::string load_program(const run_options &options, guest_memory &memory, uint32_t &entry,
-                         uint32_t &sp, std::vector<elf32::function> *functions = nullptr);
+                         uint32_t &sp, elf32::symbol_table *symbols = nullptr);
 
 } // namespace kivos

@@ -174,7 +174,13 @@ const command_case command_cases[] = {
      0, "trap_200(0x3, 0x3e8\ntrap_200(0xffffffb3, 0x0\nfine\n"},
     {"$RUN -e inject=drive_probe:retval=0:when=2 $H | tail -3", 0,
      "Drive 1: Not present\nDrive 2: Not present\nDrive 3: Present\n"},
-    {"$RUN -e inject=write:when=2 $H", 125, "inject wants CALL,...:retval=N[:when=K]"},
+    // Each rule counts every call of its names; _exit is never forced.
+    {"$RUN -e inject=write:retval=-5:when=1 -e inject=write:retval=-7:when=3 -e trace=write $H "
+     "2>&1 >/dev/null | head -3 | grep -o '= -[0-9]'",
+     0, "= -5\n= -7\n"},
+    {"$RUN -e inject=_exit:retval=5 $H; $RUN -e inject=write:when=2 $H", 125,
+     "_exit cannot be injected, it always ends the program\nTry 'kivos-run --help'.\nkivos-run: "
+     "-e inject wants CALL,...:retval=N[:when=K]"},
     {"$RUN --drives 3 --current 0 --probe 1=0 --probe=2=-1 $H", 0,
      "(current)\nDrive 1: Not present\nDrive 2: query error\n"},
     {"$RUN --drives fail $H", 1, "hdtab: failed to query drives\n"},
@@ -227,6 +233,16 @@ const command_case command_cases[] = {
     // Output that cannot be written fails the program's write and the run.
     {"$RUN $H >/dev/full", 125, "No space left on device; the program's output was lost"},
     {"$RUN --trace $P/stdio fputs stdout x 2>&1 >/dev/full", 125, "= -28 ENOSPC"},
+    // So does every other output of both tools; -o empties its file only once
+    // the options are good, and waits for a FIFO's reader within the time limit.
+    {"$RUN -o /dev/full $H >/dev/null; echo $?; $M --json $H >/dev/full; echo $?; $RUN -c $H "
+     "2>/dev/full >/dev/null; echo $?",
+     0,
+     "kivos-run: -o /dev/full: No space left on device; the trace was lost\n125\nkivos-meta: "
+     "standard output: No space left on device\n2\n125\n"},
+    {"echo keep >$D/p; $RUN -o $D/p --bogus x; cat $D/p; mkfifo $D/f; timeout 5 $RUN --timeout "
+     "0.3 -o $D/f $H",
+     124, "keep\nkivos-run: -o "},
     {"{ trap '' PIPE; $RUN --drives 100000 $H; echo \"status $?\" >&2; } | head -c 1 >/dev/null", 0,
      "Broken pipe; the program's output was lost\nstatus 125"},
     // The habits of strace, a profile that adds up, and the version.

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace tools {
@@ -27,6 +28,14 @@ bool write_all(int fd, const char *p, size_t n) {
     n -= size_t(w);
   }
   return true;
+}
+
+std::string output_error(std::FILE *f, bool close) {
+  errno = 0;
+  bool ok = std::fflush(f) == 0 && !std::ferror(f);
+  int err = errno;
+  if (close && std::fclose(f) != 0 && ok) ok = false, err = errno;
+  return ok ? std::string() : std::strerror(err ? err : EIO);
 }
 
 } // namespace tools

@@ -19,7 +19,8 @@ const char usage[] =
     "Files whose section headers were stripped are searched through their program\n"
     "headers. The exit status is 0 when every file has both records, well formed,\n"
     "1 otherwise (every fault is named on standard error), and 2 for a bad command\n"
-    "line. Only regular files of at most 1 GiB and 1 MiB are read.\n"
+    "line or output that could not be written. Only regular files of at most 1 GiB\n"
+    "and 1 MiB are read.\n"
     "\n"
     "  --json     print the records as a JSON array, one object per file\n"
     "  --check    print nothing but the faults\n"
@@ -135,7 +136,12 @@ int run(int argc, char **argv) {
 
 int main(int argc, char **argv) {
   try {
-    return run(argc, argv);
+    int status = run(argc, argv);
+    if (std::string err = tools::output_error(stdout); !err.empty()) {
+      std::fprintf(stderr, "kivos-meta: standard output: %s\n", err.c_str());
+      return 2;
+    }
+    return status;
   } catch (const std::exception &e) {
     std::fprintf(stderr, "kivos-meta: %s\n", e.what());
     return 2;

@@ -7,10 +7,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <kivos/run.h>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 #include <version.h>
+
+#include "../common/text.h"
 
 namespace {
 
@@ -134,7 +139,13 @@ struct injection {
 injection parse_injection(const std::string &v) {
   injection in;
   size_t colon = std::min(v.find(':'), v.size());
-  in.calls = calls_in(v.substr(0, colon));
+  std::string names = v.substr(0, colon);
+  if (("," + names + ",").find(",_exit,") != std::string::npos)
+    fail("-e inject: _exit cannot be injected, it always ends the program");
+  in.calls = calls_in(names);
+  // A class that holds _exit injects its other calls.
+  std::erase(in.calls, kivos::calls_named("_exit").at(0));
+  if (in.calls.empty()) fail("-e inject: '" + names + "' names no call but _exit");
   long long n;
   bool has_result = false;
   for (size_t at = colon + 1; at <= v.size() && colon < v.size();) {
@@ -169,9 +180,28 @@ void print_profile(const kivos::run_result &r, const std::string &program) {
                  static_cast<unsigned long long>(p.traps), p.function.c_str());
 }
 
+// Opens FILE for the trace, emptying it. A FIFO waits for its reader, but no
+// longer than the time limit.
+std::FILE *open_output(const std::string &path, double timeout) {
+  auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+  for (;;) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd >= 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
+      if (std::FILE *f = fdopen(fd, "w")) return f;
+    if (fd >= 0 || errno != ENXIO) fail("-o: " + path + ": " + std::strerror(errno));
+    if (timeout > 0 && std::chrono::steady_clock::now() >= give_up) {
+      std::fprintf(stderr, "kivos-run: -o %s: time limit reached while waiting for a reader\n",
+                   path.c_str());
+      std::exit(kivos::exit_timeout);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
 int run(int argc, char **argv) {
   kivos::run_options o;
   std::FILE *trace_file = nullptr;
+  std::string trace_path;
   bool stats = false;
   std::vector<injection> injections;
   int i = 1;
@@ -242,10 +272,7 @@ int run(int argc, char **argv) {
       if (!parse_int(v.c_str(), 0, 1 << 30, n)) fail("-s wants a number of bytes, not '" + v + "'");
       o.trace_with.string_limit = size_t(n);
     } else if (opt == "-o") {
-      std::string v = next();
-      trace_file = std::fopen(v.c_str(), "w");
-      if (!trace_file) fail("-o: " + v + ": " + std::strerror(errno));
-      o.trace = trace_file;
+      trace_path = next();
     } else if (opt == "-t" || opt == "-r" || opt == "-T" || opt == "-c" || opt == "--fold-writes") {
       kivos::trace_options &w = o.trace_with;
       if (opt == "-t") w.stamps = kivos::trace_options::absolute;
@@ -300,16 +327,28 @@ int run(int argc, char **argv) {
   if (i >= argc) fail("no program given");
   if (!injections.empty())
     o.override_result = [&injections](const kivos::trap_record &t) -> std::optional<int32_t> {
-      for (injection &in : injections)
-        if (std::count(in.calls.begin(), in.calls.end(), t.number) &&
-            (!in.when || ++in.seen == in.when))
-          return in.result;
-      return std::nullopt;
+      // Each rule counts every call of its names, whichever rule forces it.
+      std::optional<int32_t> forced;
+      for (injection &in : injections) {
+        if (!std::count(in.calls.begin(), in.calls.end(), t.number)) continue;
+        ++in.seen;
+        if (!forced && (!in.when || in.seen == in.when)) forced = in.result;
+      }
+      return forced;
     };
   o.program = argv[i];
   for (; i < argc; ++i) o.args.push_back(argv[i]);
 
   auto start = std::chrono::steady_clock::now();
+  if (!trace_path.empty()) {
+    trace_file = open_output(trace_path, o.timeout_seconds);
+    o.trace = trace_file;
+    if (o.timeout_seconds > 0) { // the wait for a reader counts against the limit
+      o.timeout_seconds -=
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      o.timeout_seconds = std::max(o.timeout_seconds, 1e-6);
+    }
+  }
   kivos::run_result r = kivos::run(o);
   if (stats)
     std::fprintf(stderr, "kivos-run: %llu system calls, %llu instructions%s, %.3f s\n",
@@ -319,19 +358,33 @@ int run(int argc, char **argv) {
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   if (r.end != kivos::run_end::exited)
     std::fprintf(stderr, "kivos-run: %s: %s\n", o.program.c_str(), r.message.c_str());
-  if (trace_file) std::fclose(trace_file);
+  int status = kivos::exit_code(r);
+  if (trace_file) {
+    if (std::string err = tools::output_error(trace_file, true); !err.empty()) {
+      std::fprintf(stderr, "kivos-run: -o %s: %s; the trace was lost\n", trace_path.c_str(),
+                   err.c_str());
+      status = kivos::exit_tool_error;
+    }
+  }
   if (o.profile) print_profile(r, o.program);
   if (!r.output_error.empty())
     std::fprintf(stderr, "kivos-run: standard output: %s; the program's output was lost\n",
                  r.output_error.c_str());
-  return kivos::exit_code(r);
+  return status;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
   try {
-    return run(argc, argv);
+    int status = run(argc, argv);
+    // Help, tables and reports that did not arrive fail the run too (where
+    // standard error itself fails, the status alone can say so).
+    if (std::string err = tools::output_error(stdout); !err.empty()) {
+      std::fprintf(stderr, "kivos-run: standard output: %s\n", err.c_str());
+      return kivos::exit_tool_error;
+    }
+    return tools::output_error(stderr).empty() ? status : kivos::exit_tool_error;
   } catch (const std::exception &e) {
     std::fprintf(stderr, "kivos-run: %s\n", e.what());
     return kivos::exit_tool_error;

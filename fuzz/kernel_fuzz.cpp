@@ -5,6 +5,7 @@
 // bytes: the call, then a kind and a value for each of ebx, ecx and edx; the
 // input is also the program's data, so paths and buffers come from it.
 #include "../tools/kivos-run/src/kernel.h"
+#include "../tools/kivos-run/src/loader.h"
 #include "../tools/kivos-run/src/syscalls.h"
 #include "../tools/kivos-run/src/trace.h"
 
@@ -82,7 +83,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size) {
   o.capture_console = o.record_traps = true;
   o.real_sleep = false;
   kivos::run_result r;
-  kivos::guest_memory memory;
+  kivos::system sys(o, r);
+  if (!sys.fs.open_root(o.root).empty()) __builtin_trap();
+  // Children are loaded, not run: their calls come from the input too.
+  sys.start_child = [&sys](kivos::process &parent, const std::vector<uint8_t> &image,
+                           std::vector<std::string> args) -> int32_t {
+    auto child = std::make_unique<kivos::process>();
+    uint32_t entry, sp;
+    if (!kivos::load_image(image, args, 0x10000, child->memory, entry, sp).empty()) return -8;
+    child->pid = sys.next_pid++;
+    child->parent = parent.pid;
+    sys.processes.push_back(std::move(child));
+    return sys.processes.back()->pid;
+  };
+  auto first = std::make_unique<kivos::process>();
+  first->pid = sys.next_pid++;
+  kivos::guest_memory &memory = first->memory;
   for (auto [base, length, prot] :
        {std::tuple{code, 0x1000u, kivos::prot_read | kivos::prot_exec},
         {data, 0x1000u, kivos::prot_read | kivos::prot_write},
@@ -91,9 +107,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size) {
   memory.write(data, bytes, uint32_t(size));
   for (uint32_t i = 0; i < path_count; ++i)
     memory.write(paths + 16 * i, path_list[i], uint32_t(strlen(path_list[i]) + 1));
-  kivos::kernel k(o, memory, r);
+  first->fds[0] = std::make_shared<kivos::open_object>(kivos::open_object::console_in);
+  first->fds[1] = first->fds[2] =
+      std::make_shared<kivos::open_object>(kivos::open_object::console_out);
+  sys.processes.push_back(std::move(first));
   auto table = kivos::syscall_table();
-  if (!k.fs.open_root(o.root).empty()) __builtin_trap();
   std::string_view input(reinterpret_cast<const char *>(bytes), size);
   for (size_t at = 0; at + 7 <= size; at += 7) {
     const uint8_t *t = bytes + at;
@@ -103,8 +121,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size) {
     trap.ebx = argument(t[1], t[2]);
     trap.ecx = argument(t[3], t[4]);
     trap.edx = argument(t[5], t[6]);
-    bool served = k.serve(trap);
-    if (kivos::trace_line(trap, memory, served).empty()) __builtin_trap();
+    // The caller: the first process, or a child it started.
+    kivos::process &caller = *sys.processes[t[0] / (table.size() + 1) % sys.processes.size()];
+    if (caller.ended) continue;
+    bool served = true;
+    if (sys.serve(caller, trap, served).kind == kivos::outcome::wait) {
+      caller.drop_pending(); // nothing else runs here to end the wait
+      continue;
+    }
+    if (kivos::trace_line(trap, caller.memory, served).empty()) __builtin_trap();
     // A read must not bring the secret in, unless the input itself holds it.
     if (trap.number == KIVOS_SYS_READ && trap.data.find(secret) != std::string::npos &&
         input.find(secret) == std::string_view::npos)

@@ -213,8 +213,8 @@ const command_case command_cases[] = {
      "usleep(1234) = -5 EIO|usleep(5000000) = -5 EIO|usleep(4294000000) = -5 "
      "EIO|usleep(4294000000) = -5 EIO|usleep(1000000) = -5 EIO|trap_200(0x0, 0x0, 0x0)|open(\"f\", "
      "O_WRONLY|O_CREAT, 0x41) = 3|open(\"g\", O_WRONLY|O_CREAT|O_TRUNC, 0x0) = "
-     "4|fd_set_inherit(0x1, 0x0, 0x0)|fd_set_inherit(0x0, 0x0, 0x0)|fd_set_nonblock(0x3, 0x1, "
-     "0x0)|open(\"f\", O_RDONLY, 0x0) = 5|close(5) = 0|open(\"missing\", O_RDONLY, 0x0) = -2 "
+     "4|fd_set_inherit(1) = 0|fd_set_inherit(0) = 0|fd_set_nonblock(3, 1) = 0|open(\"f\", "
+     "O_RDONLY, 0x0) = 5|close(5) = 0|open(\"missing\", O_RDONLY, 0x0) = -2 "
      "ENOENT|trap_200(0xffffffff, 0x0, 0x0)|"},
     // A sleep past 32 bits of microseconds takes several traps that add up.
     {"$RUN --trace --no-sleep $P/wrappers sleep_max 2>&1 | awk -F'[()]' '/^usleep/ {s += $2} END "
@@ -281,7 +281,7 @@ const command_case command_cases[] = {
      ">/dev/null | head -1",
      0, "write(1, \"a\\\"b\\\\\\n\\xff00000000000000000000000000\"..., 46) = 46\n"},
     {"$RUN --trace $P/files unserved 2>&1 | grep -v trap_200", 0,
-     "spawn(0x0, 0x0, 0x0) = -38 (not served)\ntrap_999(0x1, 0x2, 0x3) = -38 (not served)\n"},
+     "spawn(0x0, 0x0, 0) = -14 EFAULT\ntrap_999(0x1, 0x2, 0x3) = -38 (not served)\n"},
     {"$RUN -e trace=nothing $H", 125, "no call or class named 'nothing'"},
     {"$RUN --profile --stats $H.elf 2>&1 >/dev/null | awk '/instructions,/ {s = $5} /profile of/ "
      "{p = $4} /%/ {t += $2} /  vfprintf$/ {v = 1} END {print s == p && p == t && v ? \"agrees\" : "

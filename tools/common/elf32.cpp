@@ -140,6 +140,10 @@ std::optional<std::vector<uint8_t>> read_file(const std::string &path, std::stri
     error = std::strerror(errno);
     return std::nullopt;
   }
+  return read_fd(fd, error, max_size);
+}
+
+std::optional<std::vector<uint8_t>> read_fd(int fd, std::string &error, uint64_t max_size) {
   struct stat st;
   std::optional<std::vector<uint8_t>> bytes;
   if (fstat(fd, &st) != 0) {

@@ -64,5 +64,8 @@ inline constexpr uint64_t max_program_size = (1ull << 30) + (1ull << 20);
 // a FIFO or a device; on failure says why in `error`.
 std::optional<std::vector<uint8_t>> read_file(const std::string &path, std::string &error,
                                               uint64_t max_size = max_program_size);
+// The same for an open descriptor, which it closes.
+std::optional<std::vector<uint8_t>> read_fd(int fd, std::string &error,
+                                            uint64_t max_size = max_program_size);
 
 } // namespace elf32

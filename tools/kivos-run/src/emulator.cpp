@@ -1,5 +1,7 @@
-// Loads a kivos executable into an emulated 32-bit x86 processor and runs it,
-// serving every int 0x80 in an interrupt hook.
+// Runs kivos programs: each process in an emulated 32-bit x86 processor of
+// its own, one at a time. The scheduler switches only at system calls (when
+// a process waits, ends, or has made a slice of calls), never on a clock, so
+// the same programs with the same input run the same way every time.
 #include "../../common/text.h"
 #include "gdb_stub.h"
 #include "guest_memory.h"
@@ -9,6 +11,7 @@
 #include "trace.h"
 
 #include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <csignal>
 #include <cstdio>
@@ -17,6 +20,7 @@
 #include <cxxabi.h>
 #include <kivos/run.h>
 #include <kivos/syscalls.h>
+#include <poll.h>
 #include <unicorn/unicorn.h>
 #include <unordered_map>
 
@@ -34,41 +38,57 @@ void leave_emulator(int) {
   if (t_abort_exit) siglongjmp(*t_abort_exit, 1);
 }
 
-struct session {
-  const run_options &options;
-  run_result &result;
-  guest_memory memory;
-  kernel k;
+// A process that has made this many calls in a row gives the others a turn.
+constexpr uint32_t slice_calls = 64;
+// How often a wait that nothing can announce (a FIFO's other end) looks again.
+constexpr auto retry_interval = std::chrono::milliseconds(10);
+
+bool is_prefix(uint8_t b) {
+  return b == 0x26 || b == 0x2e || b == 0x36 || b == 0x3e || b == 0x64 || b == 0x65 || b == 0x66 ||
+         b == 0x67 || b == 0xf0 || b == 0xf2 || b == 0xf3;
+}
+
+// C++ names as a reader knows them; a plain C name stays as it is, even one
+// that reads as a type code.
+std::string readable_name(std::string_view name) {
+  std::string text(name);
+  if (!text.starts_with("_Z")) return text;
+  int status = -1;
+  char *plain = abi::__cxa_demangle(text.c_str(), nullptr, nullptr, &status);
+  if (status == 0) text = plain;
+  std::free(plain);
+  return text;
+}
+
+struct runner;
+
+struct block_info {
+  uint16_t instructions = 0;
+  size_t function = 0;
+};
+
+// A process and the emulated processor it runs in.
+struct guest : process {
+  runner &r;
   uc_engine *uc = nullptr;
   bool faulted = false;
   bool probing = false; // re-running one instruction to locate a fault
   bool probe_hit = false;
-  uc_mem_type fault_type{};
-  uint64_t instructions = 0;
-  uint64_t tsc_reads = 0;
-  using clock = std::chrono::steady_clock;
-  clock::time_point started = clock::now();
-  std::optional<tracer> trace;
-  struct block_info {
-    uint16_t instructions = 0;
-    size_t function = 0;
-  };
-  std::unordered_map<uint64_t, block_info> blocks; // by (address, size)
-  elf32::symbol_table symbols;                     // with options.profile
-  std::vector<profile_entry> profile; // one per function, and one for the rest; named at the end
-  bool instruction_limit_hit = false;
-  bool counted = false; // a run with an instruction count has been made
   bool emulator_aborted = false;
+  bool counted = false; // a run with an instruction count has been made
+  uc_mem_type fault_type{};
+  fault_report fault;
+  uint32_t stack_size = 0;
+  uint32_t calls_in_slice = 0;
+  elf32::symbol_table symbols;                     // with options.profile
+  std::vector<profile_entry> profile;              // one per function, and one for the rest
+  std::unordered_map<uint64_t, block_info> blocks; // by (address, size)
 
-  session(const run_options &o, run_result &r) : options(o), result(r), k(o, memory, r) {
-    if (o.trace) trace.emplace(o);
-  }
-  ~session() {
+  explicit guest(runner &owner) : r(owner) {}
+  ~guest() override {
     if (uc) uc_close(uc);
   }
 
-  // Runs the emulator with an abort caught; after one, the engine is only
-  // read and closed.
   // Runs f (a call into the emulator) with an abort caught; false when the
   // emulator aborted, after which the engine is only read and closed.
   template <typename F> bool guarded(F f) {
@@ -103,133 +123,22 @@ struct session {
     return err;
   }
 
-  void fault(std::string kind, uint32_t eip, std::optional<uint32_t> address = {}) {
-    faulted = true;
-    result.fault.kind = std::move(kind);
-    result.fault.eip = eip;
-    result.fault.has_address = address.has_value();
-    result.fault.address = address.value_or(0);
-  }
-
   uint32_t eip() {
     uint32_t v = 0;
     uc_reg_read(uc, UC_X86_REG_EIP, &v);
     return v;
   }
 
-  void on_trap() {
-    int ids[5] = {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EIP};
-    uint32_t regs[5] = {};
-    void *ptrs[5] = {&regs[0], &regs[1], &regs[2], &regs[3], &regs[4]};
-    uc_reg_read_batch(uc, ids, ptrs, k.keep_data || !profile.empty() ? 5 : 4);
-    trap_record t;
-    t.number = regs[0];
-    t.ebx = regs[1];
-    t.ecx = regs[2];
-    t.edx = regs[3];
-    t.eip = regs[4];
-    auto begin = options.trace ? std::chrono::steady_clock::now() : clock::time_point{};
-    bool served = k.serve(t);
-    // What the call wrote into code must not run as the code that was there.
-    for (auto [begin, end] : memory.code_written) uc_ctl_remove_cache(uc, begin, end);
-    memory.code_written.clear();
-    ++result.trap_count;
-    if (!profile.empty()) ++profile[function_at(t.eip - 2)].traps;
-    if (trace) {
-      auto end = clock::now();
-      trace->record(t, memory, served, std::chrono::duration<double>(begin - started).count(),
-                    std::chrono::duration<double>(end - begin).count());
-    }
-    if (k.exited || k.deadline_hit) {
-      uc_emu_stop(uc);
-    } else {
-      uc_reg_write(uc, UC_X86_REG_EAX, &t.result);
-    }
-    if (options.record_traps) result.traps.push_back(std::move(t));
+  void set_fault(fault_kind kind, uint32_t at, std::optional<uint32_t> address = {},
+                 uint32_t code = 0) {
+    faulted = true;
+    fault = {kind, code, address.value_or(0), at, address.has_value()};
   }
 
-  static void intr_hook(uc_engine *, uint32_t intno, void *user) {
-    auto &s = *static_cast<session *>(user);
-    if (intno == 0x80 && !s.probing) return s.on_trap();
-    static const char *const names[] = {"divide error",
-                                        "debug exception",
-                                        "non-maskable interrupt",
-                                        "breakpoint",
-                                        "overflow",
-                                        "bound range exceeded",
-                                        "invalid opcode",
-                                        "no floating-point unit",
-                                        "double fault",
-                                        "coprocessor segment overrun",
-                                        "invalid TSS",
-                                        "segment not present",
-                                        "stack segment fault",
-                                        "general protection fault",
-                                        "page fault",
-                                        "reserved exception",
-                                        "floating-point error",
-                                        "alignment check"};
-    std::string kind =
-        intno < std::size(names) ? names[intno] : "interrupt " + std::to_string(intno);
-    if (!s.probing) s.fault(kind, s.eip());
-    uc_emu_stop(s.uc);
-  }
-
-  static bool mem_hook(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t, void *user) {
-    auto &s = *static_cast<session *>(user);
-    if (s.probing) {
-      s.probe_hit = type == s.fault_type && uint32_t(address) == s.result.fault.address;
-      return false;
-    }
-    const char *kind = "memory access";
-    switch (type) {
-    case UC_MEM_READ_UNMAPPED:
-      kind = "read from unmapped memory";
-      break;
-    case UC_MEM_WRITE_UNMAPPED:
-      kind = "write to unmapped memory";
-      break;
-    case UC_MEM_FETCH_UNMAPPED:
-      kind = "instruction fetch from unmapped memory";
-      break;
-    case UC_MEM_READ_PROT:
-      kind = "read from protected memory";
-      break;
-    case UC_MEM_WRITE_PROT:
-      kind = "write to read-only memory";
-      break;
-    case UC_MEM_FETCH_PROT:
-      kind = "instruction fetch from non-executable memory";
-      break;
-    default:
-      break;
-    }
-    uint32_t stack_low = stack_top - s.options.stack_size;
-    if ((type == UC_MEM_WRITE_UNMAPPED || type == UC_MEM_READ_UNMAPPED) &&
-        uint32_t(address) - (stack_low - page_size) < page_size)
-      kind = "stack overflow";
-    s.fault_type = type;
-    s.fault(kind,
-            type == UC_MEM_FETCH_UNMAPPED || type == UC_MEM_FETCH_PROT ? uint32_t(address)
-                                                                       : s.eip(),
-            uint32_t(address));
-    return false;
-  }
-
-  // Counts instructions a translated block at a time: the emulator says how
-  // many a block holds, once per block.
-  static void block_hook(uc_engine *uc, uint64_t address, uint32_t size, void *user) {
-    auto &s = *static_cast<session *>(user);
-    auto [it, fresh] = s.blocks.try_emplace(address << 16 | size, block_info{});
-    if (fresh) {
-      uc_tb tb{};
-      if (uc_ctl_request_cache(uc, address, &tb) == UC_ERR_OK) it->second.instructions = tb.icount;
-      it->second.function = s.function_at(uint32_t(address));
-    }
-    s.instructions += it->second.instructions;
-    if (!s.profile.empty()) s.profile[it->second.function].instructions += it->second.instructions;
-  }
-
+  std::string start(std::span<const uint8_t> image, const std::vector<std::string> &args);
+  void hook_rdtsc();
+  void locate_data_fault();
+  bool classify(uc_err err);
   // The index in `profile` of the function holding address; the last entry
   // stands for all code outside them.
   size_t function_at(uint32_t address) const {
@@ -245,306 +154,645 @@ struct session {
     return functions.size();
   }
 
-  static void store_hook(uc_engine *, uc_mem_type, uint64_t, int, int64_t, void *user) {
-    ++static_cast<session *>(user)->result.stores;
-  }
-
-  static void code_hook(uc_engine *, uint64_t, uint32_t, void *user) {
-    auto &s = *static_cast<session *>(user);
-    if (s.options.max_instructions && s.instructions >= s.options.max_instructions) {
-      s.instruction_limit_hit = true;
-      uc_emu_stop(s.uc);
-      return;
-    }
-    ++s.instructions;
-  }
-
-  // The emulator hands the guest the host's time-stamp counter and cannot
-  // hook the instruction, so for a fixed counter code hooks answer in its
-  // place: over every writable code region, whose bytes may become an rdtsc
-  // at any time, and around every place an rdtsc (prefixes included) could
-  // start in read-only code. The hook looks at the bytes it is about to run,
-  // so an address that holds something else runs as it is. Nearby places
-  // share a hook, and the count of hooks stays bounded whatever the code.
-  void hook_rdtsc() {
-    constexpr size_t max_hooks = 256;
-    std::vector<std::pair<uint32_t, uint32_t>> spans; // [first, last] addresses
-    uint32_t gap = 64;
-    auto add = [&](uint32_t first, uint32_t last) {
-      if (!spans.empty() && first - spans.back().second <= gap)
-        spans.back().second = std::max(spans.back().second, last);
-      else
-        spans.push_back({first, last});
-      while (spans.size() > max_hooks) { // wider gaps until few enough spans remain
-        gap *= 4;
-        std::vector<std::pair<uint32_t, uint32_t>> merged;
-        for (auto &x : spans)
-          if (!merged.empty() && x.first - merged.back().second <= gap)
-            merged.back().second = std::max(merged.back().second, x.second);
-          else
-            merged.push_back(x);
-        spans.swap(merged);
-      }
-    };
-    for (const region &r : memory.regions) {
-      if (!(r.prot & prot_exec)) continue;
-      if (r.prot & prot_write) {
-        add(r.base, r.base + r.size - 1);
-        continue;
-      }
-      for (uint32_t i = 0; i < r.size; ++i) {
-        auto *at = static_cast<const uint8_t *>(std::memchr(r.host + i, 0x0f, r.size - i));
-        if (!at) break;
-        i = uint32_t(at - r.host);
-        uint8_t next = 0;
-        if (!memory.read(r.base + i + 1, &next, 1, prot_exec) || next != 0x31) continue;
-        uint32_t first = r.base + i;
-        for (uint8_t b;
-             r.base + i - first < 14 && memory.read(first - 1, &b, 1, prot_exec) && is_prefix(b);)
-          --first;
-        add(first, r.base + i);
-      }
-    }
-    std::sort(spans.begin(), spans.end());
-    for (auto [first, last] : spans) {
-      uc_hook h;
-      uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(rdtsc_hook), this, first, last);
-    }
-  }
-
-  static bool is_prefix(uint8_t b) {
-    return b == 0x26 || b == 0x2e || b == 0x36 || b == 0x3e || b == 0x64 || b == 0x65 ||
-           b == 0x66 || b == 0x67 || b == 0xf0 || b == 0xf2 || b == 0xf3;
-  }
-
-  static void rdtsc_hook(uc_engine *uc, uint64_t address, uint32_t, void *user) {
-    auto &s = *static_cast<session *>(user);
-    uint8_t code[16] = {};
-    uint32_t at = uint32_t(address), n = 0;
-    while (n < 15 && s.memory.read(at + n, &code[n], 1, prot_exec) && is_prefix(code[n])) ++n;
-    if (!s.memory.read(at + n, &code[n], 2, prot_exec) || code[n] != 0x0f || code[n + 1] != 0x31)
-      return;
-    uint64_t tsc = *s.options.fixed_tsc + s.tsc_reads++;
-    uint32_t lo = uint32_t(tsc), hi = uint32_t(tsc >> 32), next = at + n + 2;
-    uc_reg_write(uc, UC_X86_REG_EAX, &lo);
-    uc_reg_write(uc, UC_X86_REG_EDX, &hi);
-    uc_reg_write(uc, UC_X86_REG_EIP, &next);
-  }
-
-  // The emulator reports a data fault at the start of its translated block.
-  // Step the block's instructions one at a time from the state at the fault
-  // until one of them repeats the same fault: that is the faulting one.
-  void locate_data_fault() {
-    uc_context *ctx = nullptr;
-    if (uc_context_alloc(uc, &ctx) != UC_ERR_OK) return;
-    uc_context_save(uc, ctx);
-    probing = true;
-    uint32_t pc = result.fault.eip;
-    for (int step = 0; step < 64; ++step) {
-      uc_context_restore(uc, ctx);
-      probe_hit = false;
-      uc_err err = emulate(pc, 0, 1);
-      if (emulator_aborted) break;
-      if (probe_hit) {
-        result.fault.eip = pc;
-        break;
-      }
-      uint32_t next = eip();
-      if (err != UC_ERR_OK || next <= pc || next - pc > 15) break;
-      pc = next;
-    }
-    probing = false;
-    uc_context_free(ctx);
-  }
-
-  std::string start(uint32_t &entry, uint32_t &sp) {
-    std::string err =
-        load_program(options, memory, entry, sp, options.profile ? &symbols : nullptr);
-    if (!err.empty()) return err;
-    if (options.profile && !symbols.functions.empty()) profile.resize(symbols.functions.size() + 1);
-    err = k.fs.open_root(options.root);
-    if (!err.empty()) return err;
-
-    use_store_shortcut(options.store_shortcut);
-    if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc) != UC_ERR_OK) return "cannot start the emulator";
-    // The emulator numbers its memory in the order it is mapped and keeps
-    // its records of code in tables of 1,024 pages of that numbering; a
-    // store to a page whose table also covers code takes a much slower
-    // path. So the code goes first, then 4 MiB of room that is given back,
-    // then everything writable.
-    constexpr uint32_t gap_base = 0xfc000000, gap_size = 4u << 20;
-    auto map = [&](const region &r) -> std::string {
-      uint32_t prot = (r.prot & prot_read ? UC_PROT_READ : 0) |
-                      (r.prot & prot_write ? UC_PROT_WRITE : 0) |
-                      (r.prot & prot_exec ? UC_PROT_EXEC : 0);
-      uc_err err = UC_ERR_OK;
-      if (!guarded([&] { err = uc_mem_map_ptr(uc, r.base, r.size, prot, r.host); }))
-        return "the emulator gave up mapping guest memory at " + hex8(r.base);
-      return err == UC_ERR_OK ? "" : "cannot map guest memory at " + hex8(r.base);
-    };
-    for (const region &r : memory.regions)
-      if (!(r.prot & prot_write))
-        if (std::string err = map(r); !err.empty()) return err;
-    bool gap = !memory.find(gap_base, 0) && !memory.find(gap_base + gap_size - 1, 0) &&
-               uc_mem_map(uc, gap_base, gap_size, UC_PROT_NONE) == UC_ERR_OK;
-    for (const region &r : memory.regions)
-      if (r.prot & prot_write)
-        if (std::string err = map(r); !err.empty()) return err;
-    if (gap) uc_mem_unmap(uc, gap_base, gap_size);
-    uc_hook h;
-    uc_hook_add(uc, &h, UC_HOOK_INTR, reinterpret_cast<void *>(intr_hook), this, 1, 0);
-    uc_hook_add(uc, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(mem_hook), this, 1, 0);
-    // A limit needs every instruction seen; a count only every block.
-    if (options.max_instructions)
-      uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(code_hook), this, 1, 0);
-    else if (options.count_instructions || options.profile)
-      uc_hook_add(uc, &h, UC_HOOK_BLOCK, reinterpret_cast<void *>(block_hook), this, 1, 0);
-    if (options.count_stores)
-      uc_hook_add(uc, &h, UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(store_hook), this, 1, 0);
-    if (options.fixed_tsc) hook_rdtsc();
-    // Without exits the emulator stops silently when the program reaches
-    // address 0; with one that cannot be reached, it faults there instead.
-    uc_ctl_exits_enable(uc);
-    uint64_t exits[1] = {0xffffffffffffull};
-    uc_ctl_set_exits(uc, exits, 1);
-    uc_reg_write(uc, UC_X86_REG_ESP, &sp);
-    return {};
-  }
-
-  void execute(uint32_t entry) {
-    // At least a microsecond, at most ten years: no limit rounds to none and
-    // no clock arithmetic overflows.
-    double seconds = std::min(options.timeout_seconds, 3.2e8);
-    uint64_t timeout_us = seconds > 0 ? std::max<uint64_t>(1, uint64_t(seconds * 1e6)) : 0;
-    if (timeout_us) {
-      k.has_deadline = true;
-      k.deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(timeout_us);
-    }
-    // Besides the emulator's own time limit, which a very short limit can
-    // slip past, and for a program blocked in the host.
-    deadline_alarm alarm(
-        timeout_us ? &k.deadline : nullptr,
-        [](void *engine) { uc_emu_stop(static_cast<uc_engine *>(engine)); }, uc);
-    uc_err err = emulate(entry, timeout_us, 0);
-    conclude(err);
-  }
-
-  // Runs the program under gdb, without a time limit.
-  void debug(uint32_t entry) {
-    uc_reg_write(uc, UC_X86_REG_EIP, &entry);
-    gdb_link link{uc, memory, [this](bool step) {
-                    uc_err err = emulate(eip(), 0, step ? 1 : 0);
-                    if (k.exited) {
-                      result.end = run_end::exited;
-                      return guest_stop{guest_stop::exited, result.exit_status};
-                    }
-                    if (!faulted && !emulator_aborted && err == UC_ERR_OK) return guest_stop{};
-                    conclude(err);
-                    return guest_stop{guest_stop::faulted, signal_of(result.fault.kind)};
-                  }};
-    std::string err = serve_gdb(link, *options.gdb_port);
-    // How the program ended, if it did, says more than how gdb left.
-    if (!err.empty() && result.end == run_end::load_error) {
-      result.end = run_end::fault;
-      result.message = err;
-    }
-  }
-
-  static int signal_of(const std::string &kind) {
-    if (kind == "invalid instruction" || kind == "code the emulator cannot translate") return 4;
-    return kind == "divide error" ? 8 : 11; // SIGFPE, else SIGSEGV
-  }
-
-  // Says how the run ended after the emulator returned `err`.
-  void conclude(uc_err err) {
-    if (k.exited) {
-      result.end = run_end::exited;
-      return;
-    }
-    if (emulator_aborted) {
-      // The processor state still holds the start of the block it gave up on.
-      fault("code the emulator cannot translate", eip());
-    } else if (faulted) {
-      if (err != UC_ERR_OK && result.fault.has_address && fault_type != UC_MEM_FETCH_UNMAPPED &&
-          fault_type != UC_MEM_FETCH_PROT)
-        locate_data_fault();
-    } else if (err == UC_ERR_INSN_INVALID) {
-      fault("invalid instruction", eip());
-    } else if (err != UC_ERR_OK) {
-      fault(uc_strerror(err), eip());
-    } else if (instruction_limit_hit) {
-      result.end = run_end::instruction_limit;
-      result.message = "instruction limit of " + std::to_string(options.max_instructions) +
-                       " reached at eip " + hex8(eip());
-      return;
-    } else {
-      size_t timed_out = 0;
-      uc_query(uc, UC_QUERY_TIMEOUT, &timed_out);
-      uint32_t pc = eip();
-      uint8_t before = 0;
-      if (timed_out || k.deadline_hit || time_up()) {
-        result.end = run_end::timeout;
-        char limit[32];
-        std::snprintf(limit, sizeof limit, "%g", options.timeout_seconds);
-        result.message = std::string("time limit of ") + limit + " s reached at eip " + hex8(pc);
-        return;
-      }
-      if (memory.read(pc - 1, &before, 1, prot_exec) && before == 0xf4)
-        fault("halt instruction", pc - 1);
-      else
-        fault("the processor stopped", pc);
-    }
-    result.end = run_end::fault;
-    result.message = "fault: " + result.fault.kind;
-    if (result.fault.has_address) result.message += " at " + hex8(result.fault.address);
-    result.message += " (eip " + hex8(result.fault.eip) + ")";
-    if (result.fault.kind == "stack overflow")
-      result.message += "; the stack holds " + std::to_string(options.stack_size) +
-                        " bytes, --stack-size gives it more";
-  }
+  static void intr_hook(uc_engine *, uint32_t intno, void *user);
+  static bool mem_hook(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t, void *user);
+  static void block_hook(uc_engine *uc, uint64_t address, uint32_t size, void *user);
+  static void code_hook(uc_engine *, uint64_t, uint32_t, void *user);
+  static void store_hook(uc_engine *, uc_mem_type, uint64_t, int, int64_t, void *user);
+  static void rdtsc_hook(uc_engine *uc, uint64_t address, uint32_t, void *user);
 };
 
-// C++ names as a reader knows them; a plain C name stays as it is, even one
-// that reads as a type code.
-std::string readable_name(std::string_view name) {
-  std::string text(name);
-  if (!text.starts_with("_Z")) return text;
-  int status = -1;
-  char *plain = abi::__cxa_demangle(text.c_str(), nullptr, nullptr, &status);
-  if (status == 0) text = plain;
-  std::free(plain);
-  return text;
+struct runner {
+  const run_options &options;
+  run_result &result;
+  system sys;
+  std::optional<tracer> trace;
+  uint64_t instructions = 0;
+  uint64_t tsc_reads = 0;
+  clock::time_point started = clock::now();
+  bool instruction_limit_hit = false;
+  guest *volatile running = nullptr; // whose engine runs now
+  // Why the running engine was stopped by the stand-in.
+  enum class stop : uint8_t { none, wait, end, slice } why = stop::none;
+  std::atomic<bool> interrupted{false}; // gdb's Ctrl-C
+  bool debugging = false;
+  size_t turn = 0; // where the round of processes goes on
+
+  runner(const run_options &o, run_result &r) : options(o), result(r), sys(o, r) {
+    if (o.trace) trace.emplace(o);
+    sys.start_child = [this](process &parent, const std::vector<uint8_t> &image,
+                             std::vector<std::string> args) -> int32_t {
+      auto g = std::make_unique<guest>(*this);
+      g->pid = sys.next_pid++;
+      g->parent = parent.pid;
+      g->cwd = parent.cwd;
+      g->program = args.empty() ? "" : args[0];
+      g->stack_size = options.stack_size;
+      if (!g->start(image, args).empty()) return -ENOEXEC;
+      sys.processes.push_back(std::move(g));
+      return sys.processes.back()->pid;
+    };
+  }
+
+  guest &at(size_t i) { return static_cast<guest &>(*sys.processes[i]); }
+  guest &first() { return at(0); }
+  double seconds() const { return std::chrono::duration<double>(clock::now() - started).count(); }
+
+  void on_trap(guest &g);
+  void complete(guest &g, trap_record &t, bool served, double begin, bool ended);
+  bool retry(guest &g);
+  void note_wait(guest &g);
+  bool ready(guest &g);
+  bool wait_for_host();
+  void end_guest(guest &g, int32_t status, const std::string &why);
+  bool run_guest(guest &g, size_t count = 0);
+  bool schedule(bool until_first_ready = false);
+  void conclude_first(uc_err err);
+  void end_others();
+  void execute();
+  void debug();
+};
+
+std::string guest::start(std::span<const uint8_t> image, const std::vector<std::string> &args) {
+  uint32_t entry = 0, sp = 0;
+  std::string err = load_image(image, args, stack_size, memory, entry, sp,
+                               r.options.profile ? &symbols : nullptr);
+  if (!err.empty()) return err;
+  if (r.options.profile && !symbols.functions.empty()) profile.resize(symbols.functions.size() + 1);
+  if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc) != UC_ERR_OK) return "cannot start the emulator";
+  // The emulator numbers its memory in the order it is mapped and keeps
+  // its records of code in tables of 1,024 pages of that numbering; a
+  // store to a page whose table also covers code takes a much slower
+  // path. So the code goes first, then 4 MiB of room that is given back,
+  // then everything writable.
+  constexpr uint32_t gap_base = 0xfc000000, gap_size = 4u << 20;
+  auto map = [&](const region &x) -> std::string {
+    uint32_t prot = (x.prot & prot_read ? UC_PROT_READ : 0) |
+                    (x.prot & prot_write ? UC_PROT_WRITE : 0) |
+                    (x.prot & prot_exec ? UC_PROT_EXEC : 0);
+    uc_err e = UC_ERR_OK;
+    if (!guarded([&] { e = uc_mem_map_ptr(uc, x.base, x.size, prot, x.host); }))
+      return "the emulator gave up mapping guest memory at " + hex8(x.base);
+    return e == UC_ERR_OK ? "" : "cannot map guest memory at " + hex8(x.base);
+  };
+  for (const region &x : memory.regions)
+    if (!(x.prot & prot_write))
+      if (std::string e = map(x); !e.empty()) return e;
+  bool gap = !memory.find(gap_base, 0) && !memory.find(gap_base + gap_size - 1, 0) &&
+             uc_mem_map(uc, gap_base, gap_size, UC_PROT_NONE) == UC_ERR_OK;
+  for (const region &x : memory.regions)
+    if (x.prot & prot_write)
+      if (std::string e = map(x); !e.empty()) return e;
+  if (gap) uc_mem_unmap(uc, gap_base, gap_size);
+  uc_hook h;
+  uc_hook_add(uc, &h, UC_HOOK_INTR, reinterpret_cast<void *>(intr_hook), this, 1, 0);
+  uc_hook_add(uc, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(mem_hook), this, 1, 0);
+  // A limit needs every instruction seen; a count only every block.
+  if (r.options.max_instructions)
+    uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(code_hook), this, 1, 0);
+  else if (r.options.count_instructions || r.options.profile)
+    uc_hook_add(uc, &h, UC_HOOK_BLOCK, reinterpret_cast<void *>(block_hook), this, 1, 0);
+  if (r.options.count_stores)
+    uc_hook_add(uc, &h, UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(store_hook), this, 1, 0);
+  if (r.options.fixed_tsc) hook_rdtsc();
+  // Without exits the emulator stops silently when the program reaches
+  // address 0; with one that cannot be reached, it faults there instead.
+  uc_ctl_exits_enable(uc);
+  uint64_t exits[1] = {0xffffffffffffull};
+  uc_ctl_set_exits(uc, exits, 1);
+  uc_reg_write(uc, UC_X86_REG_ESP, &sp);
+  uc_reg_write(uc, UC_X86_REG_EIP, &entry);
+  return {};
+}
+
+void guest::intr_hook(uc_engine *, uint32_t intno, void *user) {
+  auto &g = *static_cast<guest *>(user);
+  if (intno == 0x80 && !g.probing) return g.r.on_trap(g);
+  if (!g.probing) g.set_fault(fault_kind::exception, g.eip(), {}, intno);
+  uc_emu_stop(g.uc);
+}
+
+bool guest::mem_hook(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t, void *user) {
+  auto &g = *static_cast<guest *>(user);
+  if (g.probing) {
+    g.probe_hit = type == g.fault_type && uint32_t(address) == g.fault.address;
+    return false;
+  }
+  fault_kind kind = fault_kind::memory_access;
+  switch (type) {
+  case UC_MEM_READ_UNMAPPED:
+    kind = fault_kind::read_unmapped;
+    break;
+  case UC_MEM_WRITE_UNMAPPED:
+    kind = fault_kind::write_unmapped;
+    break;
+  case UC_MEM_FETCH_UNMAPPED:
+    kind = fault_kind::fetch_unmapped;
+    break;
+  case UC_MEM_READ_PROT:
+    kind = fault_kind::read_protected;
+    break;
+  case UC_MEM_WRITE_PROT:
+    kind = fault_kind::write_read_only;
+    break;
+  case UC_MEM_FETCH_PROT:
+    kind = fault_kind::fetch_non_executable;
+    break;
+  default:
+    break;
+  }
+  uint32_t stack_low = stack_top - g.stack_size;
+  if ((type == UC_MEM_WRITE_UNMAPPED || type == UC_MEM_READ_UNMAPPED) &&
+      uint32_t(address) - (stack_low - page_size) < page_size)
+    kind = fault_kind::stack_overflow;
+  g.fault_type = type;
+  bool fetch = type == UC_MEM_FETCH_UNMAPPED || type == UC_MEM_FETCH_PROT;
+  g.set_fault(kind, fetch ? uint32_t(address) : g.eip(), uint32_t(address));
+  return false;
+}
+
+// Counts instructions a translated block at a time: the emulator says how
+// many a block holds, once per block.
+void guest::block_hook(uc_engine *uc, uint64_t address, uint32_t size, void *user) {
+  auto &g = *static_cast<guest *>(user);
+  auto [it, fresh] = g.blocks.try_emplace(address << 16 | size, block_info{});
+  if (fresh) {
+    uc_tb tb{};
+    if (uc_ctl_request_cache(uc, address, &tb) == UC_ERR_OK) it->second.instructions = tb.icount;
+    it->second.function = g.function_at(uint32_t(address));
+  }
+  g.r.instructions += it->second.instructions;
+  if (!g.profile.empty()) g.profile[it->second.function].instructions += it->second.instructions;
+}
+
+void guest::code_hook(uc_engine *, uint64_t, uint32_t, void *user) {
+  auto &g = *static_cast<guest *>(user);
+  runner &r = g.r;
+  if (r.options.max_instructions && r.instructions >= r.options.max_instructions) {
+    r.instruction_limit_hit = true;
+    uc_emu_stop(g.uc);
+    return;
+  }
+  ++r.instructions;
+}
+
+void guest::store_hook(uc_engine *, uc_mem_type, uint64_t, int, int64_t, void *user) {
+  ++static_cast<guest *>(user)->r.result.stores;
+}
+
+// The emulator hands the guest the host's time-stamp counter and cannot
+// hook the instruction, so for a fixed counter code hooks answer in its
+// place: over every writable code region, whose bytes may become an rdtsc
+// at any time, and around every place an rdtsc (prefixes included) could
+// start in read-only code. The hook looks at the bytes it is about to run,
+// so an address that holds something else runs as it is. Nearby places
+// share a hook, and the count of hooks stays bounded whatever the code.
+void guest::hook_rdtsc() {
+  constexpr size_t max_hooks = 256;
+  std::vector<std::pair<uint32_t, uint32_t>> spans; // [first, last] addresses
+  uint32_t gap = 64;
+  auto add = [&](uint32_t first, uint32_t last) {
+    if (!spans.empty() && first - spans.back().second <= gap)
+      spans.back().second = std::max(spans.back().second, last);
+    else
+      spans.push_back({first, last});
+    while (spans.size() > max_hooks) { // wider gaps until few enough spans remain
+      gap *= 4;
+      std::vector<std::pair<uint32_t, uint32_t>> merged;
+      for (auto &x : spans)
+        if (!merged.empty() && x.first - merged.back().second <= gap)
+          merged.back().second = std::max(merged.back().second, x.second);
+        else
+          merged.push_back(x);
+      spans.swap(merged);
+    }
+  };
+  for (const region &x : memory.regions) {
+    if (!(x.prot & prot_exec)) continue;
+    if (x.prot & prot_write) {
+      add(x.base, x.base + x.size - 1);
+      continue;
+    }
+    for (uint32_t i = 0; i < x.size; ++i) {
+      auto *at = static_cast<const uint8_t *>(std::memchr(x.host + i, 0x0f, x.size - i));
+      if (!at) break;
+      i = uint32_t(at - x.host);
+      uint8_t next = 0;
+      if (!memory.read(x.base + i + 1, &next, 1, prot_exec) || next != 0x31) continue;
+      uint32_t first = x.base + i;
+      for (uint8_t b;
+           x.base + i - first < 14 && memory.read(first - 1, &b, 1, prot_exec) && is_prefix(b);)
+        --first;
+      add(first, x.base + i);
+    }
+  }
+  std::sort(spans.begin(), spans.end());
+  for (auto [first, last] : spans) {
+    uc_hook h;
+    uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(rdtsc_hook), this, first, last);
+  }
+}
+
+void guest::rdtsc_hook(uc_engine *uc, uint64_t address, uint32_t, void *user) {
+  auto &g = *static_cast<guest *>(user);
+  uint8_t code[16] = {};
+  uint32_t at = uint32_t(address), n = 0;
+  while (n < 15 && g.memory.read(at + n, &code[n], 1, prot_exec) && is_prefix(code[n])) ++n;
+  if (!g.memory.read(at + n, &code[n], 2, prot_exec) || code[n] != 0x0f || code[n + 1] != 0x31)
+    return;
+  uint64_t tsc = *g.r.options.fixed_tsc + g.r.tsc_reads++;
+  uint32_t lo = uint32_t(tsc), hi = uint32_t(tsc >> 32), next = at + n + 2;
+  uc_reg_write(uc, UC_X86_REG_EAX, &lo);
+  uc_reg_write(uc, UC_X86_REG_EDX, &hi);
+  uc_reg_write(uc, UC_X86_REG_EIP, &next);
+}
+
+// The emulator reports a data fault at the start of its translated block.
+// Step the block's instructions one at a time from the state at the fault
+// until one of them repeats the same fault: that is the faulting one.
+void guest::locate_data_fault() {
+  uc_context *ctx = nullptr;
+  if (uc_context_alloc(uc, &ctx) != UC_ERR_OK) return;
+  uc_context_save(uc, ctx);
+  probing = true;
+  uint32_t pc = fault.eip;
+  for (int step = 0; step < 64; ++step) {
+    uc_context_restore(uc, ctx);
+    probe_hit = false;
+    uc_err err = emulate(pc, 0, 1);
+    if (emulator_aborted) break;
+    if (probe_hit) {
+      fault.eip = pc;
+      break;
+    }
+    uint32_t next = eip();
+    if (err != UC_ERR_OK || next <= pc || next - pc > 15) break;
+    pc = next;
+  }
+  probing = false;
+  uc_context_free(ctx);
+}
+
+// After the engine returned `err` with the guest neither waiting nor ended:
+// true when that is a fault (now in `fault`).
+bool guest::classify(uc_err err) {
+  if (emulator_aborted) {
+    // The processor state still holds the start of the block it gave up on.
+    set_fault(fault_kind::untranslatable, eip());
+  } else if (faulted) {
+    if (err != UC_ERR_OK && fault.has_address && fault_type != UC_MEM_FETCH_UNMAPPED &&
+        fault_type != UC_MEM_FETCH_PROT)
+      locate_data_fault();
+  } else if (err == UC_ERR_INSN_INVALID) {
+    set_fault(fault_kind::invalid_instruction, eip());
+  } else if (err != UC_ERR_OK) {
+    set_fault(fault_kind::emulator, eip(), {}, uint32_t(err));
+  }
+  return faulted;
+}
+
+void runner::on_trap(guest &g) {
+  int ids[5] = {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EIP};
+  uint32_t regs[5] = {};
+  void *ptrs[5] = {&regs[0], &regs[1], &regs[2], &regs[3], &regs[4]};
+  uc_reg_read_batch(g.uc, ids, ptrs, sys.keep_data || !g.profile.empty() ? 5 : 4);
+  trap_record t;
+  t.number = regs[0];
+  t.ebx = regs[1];
+  t.ecx = regs[2];
+  t.edx = regs[3];
+  t.eip = regs[4];
+  double begin = options.trace ? seconds() : 0;
+  bool served = true;
+  outcome o = sys.serve(g, t, served);
+  // What the call wrote into code must not run as the code that was there.
+  for (auto [from, to] : g.memory.code_written) uc_ctl_remove_cache(g.uc, from, to);
+  g.memory.code_written.clear();
+  if (o.kind == outcome::wait) {
+    g.pending = std::move(t);
+    g.pending_start = begin;
+    note_wait(g);
+    why = stop::wait;
+    uc_emu_stop(g.uc);
+    return;
+  }
+  complete(g, t, served, begin, o.kind == outcome::end);
+  if (o.kind == outcome::end) {
+    why = stop::end;
+    uc_emu_stop(g.uc);
+  } else if (sys.deadline_hit) {
+    uc_emu_stop(g.uc);
+  } else if (++g.calls_in_slice >= slice_calls && sys.processes.size() > 1) {
+    why = stop::slice;
+    uc_emu_stop(g.uc);
+  }
+}
+
+// A served call: counted, traced, its result in eax.
+void runner::complete(guest &g, trap_record &t, bool served, double begin, bool ended) {
+  ++result.trap_count;
+  if (!g.profile.empty()) ++g.profile[g.function_at(t.eip - 2)].traps;
+  if (trace)
+    trace->record(t, g.memory, served, begin, options.trace ? seconds() - begin : 0,
+                  sys.next_pid > 2 ? g.pid : 0);
+  if (!ended) uc_reg_write(g.uc, UC_X86_REG_EAX, &t.result);
+  if (ended && &g == &first()) result.exit_status = int32_t(t.ebx);
+  if (options.record_traps) result.traps.push_back(std::move(t));
+}
+
+void runner::note_wait(guest &g) {
+  g.waiting.epoch = sys.epoch;
+  if (g.waiting.kind == wait_state::retry) g.waiting.wake = clock::now() + retry_interval;
+}
+
+// Serves g's waiting call again; true when it no longer waits.
+bool runner::retry(guest &g) {
+  bool served = true;
+  outcome o = sys.serve(g, *g.pending, served);
+  for (auto [from, to] : g.memory.code_written) uc_ctl_remove_cache(g.uc, from, to);
+  g.memory.code_written.clear();
+  if (o.kind == outcome::wait) {
+    note_wait(g);
+    return false;
+  }
+  trap_record t = std::move(*g.pending);
+  g.pending.reset();
+  g.waiting = {};
+  complete(g, t, served, g.pending_start, o.kind == outcome::end);
+  return true;
+}
+
+// Whether g may run (or have its call served again) now.
+bool runner::ready(guest &g) {
+  if (g.ended) return false;
+  if (!g.pending) return true;
+  const wait_state &w = g.waiting;
+  switch (w.kind) {
+  case wait_state::kivos:
+    return w.epoch != sys.epoch;
+  case wait_state::host: {
+    pollfd x{w.host_fd, w.events, 0};
+    return ::poll(&x, 1, 0) > 0;
+  }
+  case wait_state::until:
+  case wait_state::retry:
+    return clock::now() >= w.wake;
+  case wait_state::none:
+    break;
+  }
+  return true;
+}
+
+// Nothing can run: waits for the host on behalf of every process that waits
+// for it. False when none does, that is, every process waits for another.
+bool runner::wait_for_host() {
+  std::vector<pollfd> fds;
+  std::optional<clock::time_point> wake;
+  for (auto &p : sys.processes) {
+    if (p->ended || !p->pending) continue;
+    const wait_state &w = p->waiting;
+    if (w.kind == wait_state::host) fds.push_back({w.host_fd, w.events, 0});
+    if (w.kind == wait_state::until || w.kind == wait_state::retry)
+      wake = std::min(wake.value_or(w.wake), w.wake);
+  }
+  if (fds.empty() && !wake) return false;
+  sys.flush_console();
+  if (sys.has_deadline) wake = std::min(wake.value_or(sys.deadline), sys.deadline);
+  int ms = -1;
+  if (wake) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*wake - clock::now());
+    ms = int(std::clamp<int64_t>(left.count() + 1, 0, 1 << 30));
+  }
+  ::poll(fds.data(), fds.size(), ms); // interrupted by the time limit, or woken
+  if (sys.has_deadline && clock::now() >= sys.deadline) sys.deadline_hit = true;
+  return true;
+}
+
+void runner::end_guest(guest &g, int32_t status, const std::string &why) {
+  if (trace && !options.trace_with.summary)
+    std::fprintf(options.trace, "[pid %d] +++ %s +++\n", g.pid, why.c_str());
+  sys.end_process(g, status);
+}
+
+// Runs g until the stand-in stops it; true when it stopped for gdb instead
+// (a breakpoint, a watchpoint, Ctrl-C, a finished step).
+bool runner::run_guest(guest &g, size_t count) {
+  running = &g;
+  why = stop::none;
+  g.calls_in_slice = 0;
+  uint64_t timeout_us = 0;
+  if (sys.has_deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::microseconds>(sys.deadline - clock::now());
+    timeout_us = uint64_t(std::max<int64_t>(1, left.count()));
+  }
+  uc_err err = g.emulate(g.eip(), timeout_us, count);
+  running = nullptr;
+  if (g.ended || why != stop::none) return false;
+  if (g.classify(err)) {
+    if (&g == &first()) return false; // the run ends with it
+    end_guest(g, fault_signal(g.fault), "killed by fault: " + fault_name(g.fault));
+    return false;
+  }
+  if (instruction_limit_hit || sys.deadline_hit || time_up()) return false;
+  size_t timed_out = 0;
+  uc_query(g.uc, UC_QUERY_TIMEOUT, &timed_out);
+  if (timed_out) {
+    sys.deadline_hit = true;
+    return false;
+  }
+  if (debugging && &g == &first()) return true;
+  uint32_t pc = g.eip();
+  uint8_t before = 0;
+  if (g.memory.read(pc - 1, &before, 1, prot_exec) && before == 0xf4)
+    g.set_fault(fault_kind::halt, pc - 1);
+  else
+    g.set_fault(fault_kind::stopped, pc);
+  if (&g != &first())
+    end_guest(g, fault_signal(g.fault), "killed by fault: " + fault_name(g.fault));
+  return false;
+}
+
+// Runs the processes in turn until the run ends (the first process ended or
+// faulted, a limit, a deadlock), or until gdb must see the first process:
+// then true. With until_first_ready, also as soon as the first process's
+// waiting call has been served.
+bool runner::schedule(bool until_first_ready) {
+  for (;;) {
+    guest &f = first();
+    if (f.ended || f.faulted || instruction_limit_hit || sys.deadline_hit || time_up())
+      return false;
+    if (interrupted) return true;
+    if (until_first_ready && !f.pending) return true;
+    guest *g = nullptr;
+    for (size_t i = 0; i < sys.processes.size() && !g; ++i) {
+      guest &c = at((turn + i) % sys.processes.size());
+      if (ready(c)) g = &c;
+    }
+    if (!g) {
+      if (wait_for_host()) continue;
+      result.end = run_end::deadlock;
+      result.message = "deadlock: every process waits for another";
+      return false;
+    }
+    turn = size_t(std::find_if(sys.processes.begin(), sys.processes.end(),
+                               [&](auto &p) { return p.get() == g; }) -
+                  sys.processes.begin()) +
+           1;
+    if (g->pending && !retry(*g)) continue;
+    if (until_first_ready && g == &f) return true;
+    if (!g->ended && run_guest(*g)) return true;
+    if (g->ended && g != &f && g->uc) { // an ended process keeps only its record
+      uc_close(std::exchange(g->uc, nullptr));
+      g->memory.regions.clear();
+    }
+  }
+}
+
+// Says how the run ended once the first process stopped for good.
+void runner::conclude_first(uc_err) {
+  guest &f = first();
+  if (result.end == run_end::deadlock) return;
+  if (f.ended && !f.faulted) {
+    result.end = run_end::exited;
+    return;
+  }
+  if (instruction_limit_hit) {
+    result.end = run_end::instruction_limit;
+    result.message = "instruction limit of " + std::to_string(options.max_instructions) +
+                     " reached at eip " + hex8(f.eip());
+    return;
+  }
+  if (!f.faulted) {
+    result.end = run_end::timeout;
+    char limit[32];
+    std::snprintf(limit, sizeof limit, "%g", options.timeout_seconds);
+    result.message = std::string("time limit of ") + limit + " s reached at eip " + hex8(f.eip());
+    return;
+  }
+  result.end = run_end::fault;
+  result.fault = f.fault;
+  result.message = "fault: " + fault_name(f.fault);
+  if (f.fault.has_address) result.message += " at " + hex8(f.fault.address);
+  result.message += " (eip " + hex8(f.fault.eip) + ")";
+  if (f.fault.kind == fault_kind::stack_overflow)
+    result.message += "; the stack holds " + std::to_string(options.stack_size) +
+                      " bytes, --stack-size gives it more";
+}
+
+void runner::end_others() {
+  for (auto &p : sys.processes)
+    if (!p->ended && p.get() != &first())
+      end_guest(static_cast<guest &>(*p), 9 /* SIGKILL */, "ended with the run");
+}
+
+void runner::execute() {
+  // At least a microsecond, at most ten years: no limit rounds to none and
+  // no clock arithmetic overflows.
+  double limit = std::min(options.timeout_seconds, 3.2e8);
+  uint64_t timeout_us = limit > 0 ? std::max<uint64_t>(1, uint64_t(limit * 1e6)) : 0;
+  if (timeout_us) {
+    sys.has_deadline = true;
+    sys.deadline = clock::now() + std::chrono::microseconds(timeout_us);
+  }
+  // Besides the emulator's own time limit, which a very short limit can
+  // slip past, and for a process blocked in the host.
+  deadline_alarm alarm(
+      timeout_us ? &sys.deadline : nullptr,
+      [](void *self) {
+        if (guest *g = static_cast<runner *>(self)->running) uc_emu_stop(g->uc);
+      },
+      this);
+  schedule();
+  conclude_first(UC_ERR_OK);
+}
+
+// Runs the program under gdb, without a time limit.
+void runner::debug() {
+  debugging = true;
+  guest &f = first();
+  gdb_link link{f.uc, f.memory,
+                [this, &f](bool step) {
+                  interrupted = false;
+                  if (step && !f.pending) run_guest(f, 1);
+                  // A continue runs everyone; a step that waits lets the others
+                  // run until its call is served.
+                  if (!f.ended && !f.faulted && !interrupted && (f.pending || !step))
+                    schedule(step);
+                  if (f.ended && !f.faulted) {
+                    result.end = run_end::exited;
+                    return guest_stop{guest_stop::exited, result.exit_status};
+                  }
+                  if (f.faulted) {
+                    conclude_first(UC_ERR_OK);
+                    return guest_stop{guest_stop::faulted, fault_signal(f.fault)};
+                  }
+                  return guest_stop{};
+                },
+                [this] {
+                  interrupted = true;
+                  if (guest *g = running) uc_emu_stop(g->uc);
+                }};
+  std::string err = serve_gdb(link, *options.gdb_port);
+  // How the program ended, if it did, says more than how gdb left.
+  if (!err.empty() && result.end == run_end::load_error) {
+    result.end = run_end::fault;
+    result.message = err;
+  }
 }
 
 } // namespace
 
 run_result run(const run_options &options) {
   run_result result;
-  session s(options, result);
-  uint32_t entry = 0, sp = 0;
-  std::string err = s.start(entry, sp);
+  runner r(options, result);
+  auto g = std::make_unique<guest>(r);
+  g->pid = r.sys.next_pid++;
+  g->program = options.program;
+  g->stack_size = options.stack_size;
+  std::string err;
+  auto image = elf32::read_file(options.program, err);
+  if (image) {
+    std::vector<std::string> args = options.args;
+    if (args.empty()) args.push_back(options.program);
+    err = g->start(*image, args);
+  }
+  if (err.empty()) err = r.sys.fs.open_root(options.root);
   if (!err.empty()) {
     result.end = run_end::load_error;
     result.message = err;
     return result;
   }
+  auto console = std::make_shared<open_object>(open_object::console_out);
+  g->fds[0] = std::make_shared<open_object>(open_object::console_in);
+  g->fds[1] = g->fds[2] = console;
+  r.sys.processes.push_back(std::move(g));
+  use_store_shortcut(options.store_shortcut);
   if (options.gdb_port)
-    s.debug(entry);
+    r.debug();
   else
-    s.execute(entry);
-  result.instructions = s.instructions;
-  for (size_t i = 0; i < s.profile.size(); ++i) {
-    profile_entry &p = s.profile[i];
-    if (!p.instructions && !p.traps) continue;
-    p.function = i < s.symbols.functions.size()
-                     ? readable_name(s.symbols.name(s.symbols.functions[i]))
-                     : "(unknown)";
-    result.profile.push_back(std::move(p));
+    r.execute();
+  r.end_others();
+  result.instructions = r.instructions;
+  // One profile for all processes, by function name, in the order first met.
+  std::map<std::string, size_t> row;
+  for (size_t i = 0; i < r.sys.processes.size(); ++i) {
+    guest &x = r.at(i);
+    for (size_t j = 0; j < x.profile.size(); ++j) {
+      const profile_entry &p = x.profile[j];
+      if (!p.instructions && !p.traps) continue;
+      std::string name = j < x.symbols.functions.size()
+                             ? readable_name(x.symbols.name(x.symbols.functions[j]))
+                             : "(unknown)";
+      auto [it, fresh] = row.try_emplace(name, result.profile.size());
+      if (fresh) result.profile.push_back({name});
+      result.profile[it->second].instructions += p.instructions;
+      result.profile[it->second].traps += p.traps;
+    }
   }
   std::stable_sort(result.profile.begin(), result.profile.end(),
                    [](const auto &a, const auto &b) { return a.instructions > b.instructions; });
-  if (s.trace) s.trace->finish();
-  s.k.flush_console();
+  if (r.trace) r.trace->finish();
+  r.sys.flush_console();
   return result;
 }
 
@@ -557,6 +805,7 @@ int exit_code(const run_result &r) {
     return exit_fault;
   case run_end::timeout:
   case run_end::instruction_limit:
+  case run_end::deadlock:
     return exit_timeout;
   case run_end::load_error:
     break;

@@ -202,7 +202,7 @@ struct stub {
           if (recv(fd, &c, 1, MSG_PEEK) == 1 && c == 3) {
             recv(fd, &c, 1, 0);
             interrupted = true;
-            uc_emu_stop(link.uc);
+            link.interrupt();
           }
           return; // anything else waits for the next packet
         }

@@ -16,12 +16,16 @@ struct guest_stop {
   int code = 0; // the exit status, or the signal of a fault
 };
 
+// The debug target: the first process, whose engine and memory gdb reads
+// and changes; the others run while it runs.
 struct gdb_link {
   uc_engine *uc;
   guest_memory &memory;
-  // Runs the guest from its eip: one instruction when `step`, else until
-  // it ends or someone calls uc_emu_stop.
+  // Runs from the first process's eip: one instruction when `step`, else
+  // until it ends, or a hook of the stub stops its engine, or interrupt().
   std::function<guest_stop(bool step)> resume;
+  // Stops a resume from another thread (gdb's Ctrl-C).
+  std::function<void()> interrupt;
 };
 
 // Listens on localhost:port (0: any free port) and says where on standard

@@ -154,7 +154,16 @@ std::string load_program(const run_options &options, guest_memory &memory, uint3
   std::string err;
   auto bytes = elf32::read_file(options.program, err);
   if (!bytes) return err;
-  auto f = elf32::parse(*bytes, err);
+  std::vector<std::string> args = options.args;
+  if (args.empty()) args.push_back(options.program);
+  return load_image(*bytes, args, options.stack_size, memory, entry, sp, symbols);
+}
+
+std::string load_image(std::span<const uint8_t> image, const std::vector<std::string> &args,
+                       uint32_t stack_size, guest_memory &memory, uint32_t &entry, uint32_t &sp,
+                       elf32::symbol_table *symbols) {
+  std::string err;
+  auto f = elf32::parse(image, err);
   if (!f) return "not a kivos executable: " + err;
   if (f->type != ET_EXEC)
     return "not a kivos executable: ELF type " + std::to_string(f->type) +
@@ -162,21 +171,18 @@ std::string load_program(const run_options &options, guest_memory &memory, uint3
   if (f->machine != EM_386)
     return "not a kivos executable: built for ELF machine " + std::to_string(f->machine) +
            ", not for 32-bit x86 (3)";
-  if (std::string foreign = foreign_marks(*f, *bytes); !foreign.empty())
+  if (std::string foreign = foreign_marks(*f, image); !foreign.empty())
     return "not a kivos executable: " + foreign;
-  uint32_t stack_low = stack_top - options.stack_size;
-  if (options.stack_size < 4 * page_size || options.stack_size % page_size ||
-      options.stack_size > 0x40000000)
+  uint32_t stack_low = stack_top - stack_size;
+  if (stack_size < 4 * page_size || stack_size % page_size || stack_size > 0x40000000)
     return "stack size must be a multiple of 4096 from 16 KiB to 1 GiB";
-  err = load_segments(*f, *bytes, stack_low, memory);
+  err = load_segments(*f, image, stack_low, memory);
   if (!err.empty()) return "not a kivos executable: " + err;
   if (!memory.find(f->entry, prot_exec))
     return "not a kivos executable: entry point " + hex8(f->entry) + " is not in executable memory";
   entry = f->entry;
   if (symbols) *symbols = std::move(f->symbols);
-  std::vector<std::string> args = options.args;
-  if (args.empty()) args.push_back(options.program);
-  return build_stack(memory, options.stack_size, args, sp);
+  return build_stack(memory, stack_size, args, sp);
 }
 
 } // namespace kivos

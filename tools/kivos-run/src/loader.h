@@ -18,5 +18,9 @@ inline constexpr uint32_t stack_top = 0xc0000000;
 // Its symbol table goes to *symbols when asked.
 std::string load_program(const run_options &options, guest_memory &memory, uint32_t &entry,
                          uint32_t &sp, elf32::symbol_table *symbols = nullptr);
+// The same for a program image already read, started with `args`.
+std::string load_image(std::span<const uint8_t> image, const std::vector<std::string> &args,
+                       uint32_t stack_size, guest_memory &memory, uint32_t &entry, uint32_t &sp,
+                       elf32::symbol_table *symbols = nullptr);
 
 } // namespace kivos

@@ -52,19 +52,24 @@ std::string root_fs::open_root(const std::string &path) {
   return {};
 }
 
-std::string root_fs::absolute(const std::string &path) const {
+namespace {
+
+std::string absolute(const std::string &cwd, const std::string &path) {
   if (!path.empty() && path[0] == '/') return path;
   return cwd == "/" ? "/" + path : cwd + "/" + path;
 }
 
-int root_fs::open(const std::string &path, int host_flags, unsigned mode) const {
+} // namespace
+
+int root_fs::open(const std::string &cwd, const std::string &path, int host_flags,
+                  unsigned mode) const {
   if (path.empty()) return -ENOENT;
-  return openat2_in(root_fd, absolute(path), uint64_t(host_flags), mode);
+  return openat2_in(root_fd, absolute(cwd, path), uint64_t(host_flags), mode);
 }
 
-int root_fs::open_parent(const std::string &path, std::string &base) const {
+int root_fs::open_parent(const std::string &cwd, const std::string &path, std::string &base) const {
   if (path.empty()) return -ENOENT;
-  std::string p = absolute(path);
+  std::string p = absolute(cwd, path);
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   size_t slash = p.rfind('/');
   base = p.substr(slash + 1);
@@ -72,30 +77,37 @@ int root_fs::open_parent(const std::string &path, std::string &base) const {
   return openat2_in(root_fd, slash == 0 ? "/" : p.substr(0, slash), O_PATH | O_DIRECTORY, 0);
 }
 
-int root_fs::mkdir(const std::string &path) const {
+int root_fs::mkdir(const std::string &cwd, const std::string &path) const {
   std::string base;
-  fd_guard dir{open_parent(path, base)};
+  fd_guard dir{open_parent(cwd, path, base)};
   if (dir.fd < 0) return dir.fd;
   return ::mkdirat(dir.fd, base.c_str(), 0755) == 0 ? 0 : -errno;
 }
 
-int root_fs::unlink(const std::string &path) const {
+int root_fs::unlink(const std::string &cwd, const std::string &path) const {
   std::string base;
-  fd_guard dir{open_parent(path, base)};
+  fd_guard dir{open_parent(cwd, path, base)};
   if (dir.fd < 0) return dir.fd;
   return ::unlinkat(dir.fd, base.c_str(), 0) == 0 ? 0 : -errno;
 }
 
-int root_fs::rmdir(const std::string &path) const {
+int root_fs::mkfifo(const std::string &cwd, const std::string &path) const {
   std::string base;
-  fd_guard dir{open_parent(path, base)};
+  fd_guard dir{open_parent(cwd, path, base)};
+  if (dir.fd < 0) return dir.fd;
+  return ::mkfifoat(dir.fd, base.c_str(), 0644) == 0 ? 0 : -errno;
+}
+
+int root_fs::rmdir(const std::string &cwd, const std::string &path) const {
+  std::string base;
+  fd_guard dir{open_parent(cwd, path, base)};
   if (dir.fd < 0) return dir.fd;
   return ::unlinkat(dir.fd, base.c_str(), AT_REMOVEDIR) == 0 ? 0 : -errno;
 }
 
-int root_fs::chdir(const std::string &path) {
+int root_fs::chdir(std::string &cwd, const std::string &path) const {
   if (path.empty()) return -ENOENT;
-  fd_guard dir{openat2_in(root_fd, absolute(path), O_PATH | O_DIRECTORY, 0)};
+  fd_guard dir{openat2_in(root_fd, absolute(cwd, path), O_PATH | O_DIRECTORY, 0)};
   if (dir.fd < 0) return dir.fd;
   // Where the folder really is, as a path inside the root.
   char buf[PATH_MAX];
@@ -114,9 +126,33 @@ int root_fs::chdir(const std::string &path) {
   return 0;
 }
 
-int root_fs::write_whole(const std::string &path, const void *data, uint32_t len) const {
+int root_fs::begin_whole(const std::string &cwd, const std::string &path) const {
   std::string base;
-  fd_guard dir{open_parent(path, base)};
+  fd_guard dir{open_parent(cwd, path, base)};
+  if (dir.fd < 0) return dir.fd;
+  int fd = ::openat(dir.fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+  return fd >= 0 ? fd : -errno;
+}
+
+int root_fs::place_whole(const std::string &cwd, const std::string &path, int fd) const {
+  std::string base;
+  fd_guard dir{open_parent(cwd, path, base)};
+  if (dir.fd < 0) return dir.fd;
+  static unsigned serial;
+  std::string temp = ".kivos-" + std::to_string(getpid()) + "-s" + std::to_string(++serial);
+  if (::fsync(fd) != 0 || ::linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd)).c_str(),
+                                   dir.fd, temp.c_str(), AT_SYMLINK_FOLLOW) != 0)
+    return -errno;
+  if (::renameat(dir.fd, temp.c_str(), dir.fd, base.c_str()) == 0) return 0;
+  int err = errno;
+  ::unlinkat(dir.fd, temp.c_str(), 0);
+  return -err;
+}
+
+int root_fs::write_whole(const std::string &cwd, const std::string &path, const void *data,
+                         uint32_t len) const {
+  std::string base;
+  fd_guard dir{open_parent(cwd, path, base)};
   if (dir.fd < 0) return dir.fd;
   // An unnamed file, named only once it is complete: an interruption at any
   // point leaves nothing behind. The temporary name is short, so that any

@@ -9,7 +9,9 @@
 
 namespace kivos {
 
-struct kernel;
+struct system;
+struct process;
+struct outcome;
 struct trap_record;
 
 enum class arg : uint8_t {
@@ -30,8 +32,8 @@ struct syscall_row {
   const char *name;
   std::array<arg, 3> args; // ebx, ecx, edx
   const char *classes;     // the trace classes it belongs to, comma-separated
-  // Serves the call; null for a call the stand-in knows but does not provide.
-  int32_t (*handler)(kernel &, const trap_record &);
+  // Serves the call for the calling process.
+  outcome (*handler)(system &, process &, const trap_record &);
 };
 
 // Every row, in the table's order.

@@ -148,6 +148,7 @@ void tracer::print(const std::string &line, double start, double seconds) {
     prefix = buf;
     last_start = start;
   }
+  if (pid) prefix += "[pid " + std::to_string(pid) + "] ";
   if (w.durations) {
     std::snprintf(buf, sizeof buf, " <%.6f>", seconds);
     suffix = buf;
@@ -165,13 +166,14 @@ void tracer::end_fold() {
            std::to_string(folded_bytes.size()) + ") = " + std::to_string(folded_bytes.size()) +
            " [" + std::to_string(folded) + " one-byte writes folded]";
   }
+  pid = folded_pid;
   print(line, folded_start, folded_seconds);
   folded = 0;
   folded_bytes.clear();
 }
 
 void tracer::record(const trap_record &t, const guest_memory &memory, bool served, double start,
-                    double seconds) {
+                    double seconds, int32_t caller) {
   const trace_options &w = options.trace_with;
   if (!w.only.empty() && std::find(w.only.begin(), w.only.end(), t.number) == w.only.end()) return;
   if (w.summary) {
@@ -183,11 +185,13 @@ void tracer::record(const trap_record &t, const guest_memory &memory, bool serve
   }
   bool one_byte = w.fold_writes && t.number == KIVOS_SYS_WRITE && t.edx == 1 && t.result == 1 &&
                   t.data.size() == 1;
-  if (!one_byte || (folded && t.ebx != folded_fd)) end_fold();
+  if (!one_byte || (folded && (t.ebx != folded_fd || caller != folded_pid))) end_fold();
+  pid = caller;
   if (!one_byte) return print(trace_line(t, memory, served, w.string_limit), start, seconds);
   if (folded++ == 0) {
     folded_line = trace_line(t, memory, served, w.string_limit);
     folded_fd = t.ebx;
+    folded_pid = caller;
     folded_start = start;
     folded_seconds = 0;
   }

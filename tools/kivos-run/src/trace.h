@@ -23,9 +23,10 @@ std::string trace_line(const trap_record &t, const guest_memory &memory, bool se
 // Writes the trace of one run as run_options::trace_with says.
 struct tracer {
   explicit tracer(const run_options &options) : options(options) {}
-  // One served trap that began `start` seconds into the run and took `seconds`.
+  // One served trap that began `start` seconds into the run and took `seconds`;
+  // a nonzero pid names the process that made it, as strace -f does.
   void record(const trap_record &t, const guest_memory &memory, bool served, double start,
-              double seconds);
+              double seconds, int32_t pid = 0);
   // Ends a folded run and prints the summary.
   void finish();
 
@@ -35,6 +36,7 @@ private:
   std::string folded_line; // the first write of a run of one-byte writes
   std::string folded_bytes;
   uint32_t folded_fd = 0;
+  int32_t folded_pid = 0, pid = 0;
   double folded_start = 0, folded_seconds = 0;
   size_t folded = 0;
   struct totals {

@@ -35,15 +35,42 @@ enum class run_end {
   fault,             // bad memory access, invalid instruction, halt, processor exception
   timeout,           // the time limit ran out
   instruction_limit, // the instruction limit ran out
+  deadlock,          // every process waits for another
   load_error,        // the program could not be loaded
 };
 
+enum class fault_kind : uint8_t {
+  none,
+  read_unmapped,
+  write_unmapped,
+  fetch_unmapped,
+  read_protected,
+  write_read_only,
+  fetch_non_executable,
+  memory_access,
+  stack_overflow,
+  invalid_instruction,
+  untranslatable, // code the emulator gives up on
+  halt,
+  stopped,   // the processor stopped for no reason it gave
+  exception, // processor exception `code`
+  emulator,  // the emulator's own error `code`
+};
+
 struct fault_report {
-  std::string kind;     // e.g. "read from unmapped memory", "invalid instruction"
+  fault_kind kind = fault_kind::none;
+  uint32_t code = 0;    // of an exception, or of an emulator error
   uint32_t address = 0; // the address accessed (for memory faults)
   uint32_t eip = 0;     // the instruction that faulted
   bool has_address = false;
 };
+
+// What a fault is called, e.g. "read from unmapped memory", "divide error".
+std::string fault_name(const fault_report &fault);
+
+// The POSIX signal that matches a fault: what waitpid reports for a child
+// the stand-in ended.
+int fault_signal(const fault_report &fault);
 
 // Decides the result of a trap instead of the stand-in kernel; for tests
 // that need a kernel misbehaving in a particular way.
@@ -93,7 +120,7 @@ struct run_result {
   run_end end = run_end::load_error;
   int exit_status = 0; // for run_end::exited
   std::string message; // what went wrong, for every end but exited
-  fault_report fault;
+  fault_report fault;              // of the first process
   std::string console;            // with capture_console
   std::vector<trap_record> traps; // with record_traps
   uint64_t trap_count = 0;

@@ -245,6 +245,20 @@ const command_case command_cases[] = {
      124, "keep\nkivos-run: -o "},
     {"{ trap '' PIPE; $RUN --drives 100000 $H; echo \"status $?\" >&2; } | head -c 1 >/dev/null", 0,
      "Broken pipe; the program's output was lost\nstatus 125"},
+    // Processes: a deadlock ends the run; so does the first process, ending
+    // the others; the shell's pipelines; the same run twice is the same.
+    {"cp $P/child $D; $RUN --root $D $P/process deadlock", 124, "deadlock: pid 1 waits in read"},
+    {"cp $P/child $D; $RUN --trace --root $D $P/process outlive 2>&1 | tail -2", 0,
+     "[pid 1] _exit(5) = ?\n[pid 2] +++ ended with the run +++\n"},
+    {"printf 'hdtab | count\\nexit 3\\n' | $RUN --root ${H%/*} ${H%/*}/kivsh; echo $?; $RUN "
+     "--root ${H%/*} ${H%/*}/kivsh -c 'nothing | count'",
+     0, "5 18 109\n3\nkivsh: nothing: not found\n0 0 0\n"},
+    {"r() { $RUN --tsc 1 --trace --root ${H%/*} ${H%/*}/kivsh -c 'hdtab | count' 2>&1; }; [[ "
+     "\"$(r)\" == \"$(r)\" ]] && r | grep -c '^\\[pid [23]\\]'",
+     0, "121\n"},
+    // A host program feeds a kivos one through a named pipe.
+    {"mkfifo $D/f; (printf 'from host' >$D/f &); $RUN --timeout 5 --root $D $P/child file f", 0,
+     "from host"},
     // The habits of strace, a profile that adds up, and the version.
     {"$RUN --drives 1 --fold-writes $H 2>&1 >/dev/null", 0,
      "write(1, \"Detected logical drives: 1\\n\", 27) = 27 [27 one-byte writes folded]\n"},

@@ -1,6 +1,7 @@
 /* Ending the process (nothing after exit or abort may run) and seeding. */
 #include "probe.h"
 #include <stdlib.h>
+#include <unistd.h>
 
 static void handler(void) {
   puts("handler ran");
@@ -27,4 +28,22 @@ CASE(abort) {
 
 CASE(first_rand) {
   report((unsigned)rand(), 0);
+}
+
+/* Waits on a pipe only it could write to. */
+CASE(deadlock) {
+  int p[2];
+  char c;
+  pipe(p);
+  read(p[0], &c, 1);
+}
+
+/* Ends while its child still waits for input. */
+CASE(outlive) {
+  int p[2];
+  char *args[] = {"child", "cat", "0", NULL};
+  pipe(p);
+  fd_set_stdio(p[0], -1, -1);
+  spawn("child", args, 3);
+  exit(5);
 }

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # run_case.sh KIVOS_RUN PROGRAM CASE: the case in a fresh folder holding the
-# files of commands.sh's `files`, with "ab" on standard input.
+# files of commands.sh's `files` and the child program, with "ab" on standard
+# input.
 D=$(mktemp -d)
 trap 'rm -rf "$D"' EXIT
 source "$(dirname "$0")/../host/commands.sh"
 files
+cp "$(dirname "$2")/child" "$D/"
 printf ab | "$1" --no-sleep --timeout 30 --root "$D" "$2" "$3"

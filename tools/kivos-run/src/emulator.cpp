@@ -631,7 +631,12 @@ bool runner::schedule(bool until_first_ready) {
     if (!g) {
       if (wait_for_host()) continue;
       result.end = run_end::deadlock;
-      result.message = "deadlock: every process waits for another";
+      result.message = "deadlock: ";
+      for (auto &p : sys.processes)
+        if (!p->ended)
+          result.message +=
+              "pid " + std::to_string(p->pid) + " waits in " + trap_name(p->pending->number) + ", ";
+      result.message += "and only another process could end each wait";
       return false;
     }
     turn = size_t(std::find_if(sys.processes.begin(), sys.processes.end(),

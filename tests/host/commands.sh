@@ -81,12 +81,13 @@ fault() {
   echo "$(sed -nE "/fault: /!d; s/.*fault: //; s/ \(eip.*//; ${r:+s/0x0*$r\$/REPORTED/;} p" <<<"$out") $status"
 }
 
-# The real gdb on PROGRAM ARG under kivos-run's stub, given each COMMAND with
-# -ex; then kivos-run's status. $GDB may wrap gdb (default: a 60 s timeout).
+# The real gdb on PROGRAM ARG [$ARG2] under kivos-run's stub, given each
+# COMMAND with -ex; then kivos-run's status. $GDB may wrap gdb (default: a 60 s
+# timeout).
 debug() {
   local program=$1 arg=$2 port= pid ex=()
   shift 2
-  "$RUN" --gdb 0 "$program" "$arg" 2>"$D/stub" &
+  "$RUN" --gdb 0 "$program" "$arg" ${ARG2+"$ARG2"} 2>"$D/stub" &
   pid=$!
   for _ in {1..200}; do
     port=$(sed -n 's/.*waiting for gdb on localhost:\([0-9]*\)$/\1/p' "$D/stub")

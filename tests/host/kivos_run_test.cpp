@@ -322,6 +322,11 @@ const command_case command_cases[] = {
      0,
      "Program received signal SIGINT, Interrupt.\nin the endless case\n[Inferior 1 (Remote target) "
      "killed]\nstatus 126\n1\n"},
+    // gdb debugs the first process while its children run; a breakpoint
+    // re-inserted after a step stops again.
+    {"cd ${H%/*} && ARG2='hdtab | count' debug kivsh -c 'break waitpid' continue continue "
+     "continue | grep -cE '^Breakpoint 1, waitpid|exited normally'",
+     0, "3\n"},
     {"debug $P/faults null_read continue | grep -E '^Program (received|terminated with) signal'", 0,
      "Program received signal SIGSEGV"},
     // The upcase example, and a file too big for the heap: it fails aloud.

@@ -153,6 +153,8 @@ struct stub {
   bool set_point(char type, uint32_t address, uint32_t length, bool insert) {
     uc_hook h;
     if (type == '0' || type == '1') { // software and hardware breakpoints alike
+      // Code translated while the hook was away must not run without it.
+      uc_ctl_remove_cache(link.uc, address, uint64_t(address) + 1);
       auto it = breakpoints.find(address);
       if (!insert) {
         if (it != breakpoints.end()) uc_hook_del(link.uc, it->second), breakpoints.erase(it);

@@ -61,6 +61,25 @@ std::string readable_name(std::string_view name) {
 }
 
 struct runner;
+struct guest;
+
+// An emulated processor with its hooks. An ended process's engine serves the
+// next process started, so its hooks name the engine, which names its
+// current owner, and are never deleted (this Unicorn may still call a
+// deleted hook).
+struct engine {
+  uc_engine *uc = nullptr;
+  guest *owner = nullptr;
+  uc_context *clean = nullptr; // its registers as new
+  ~engine() {
+    if (clean) uc_context_free(clean);
+    if (uc) uc_close(uc);
+  }
+};
+
+guest &owner(void *user) {
+  return *static_cast<engine *>(user)->owner;
+}
 
 struct block_info {
   uint16_t instructions = 0;
@@ -70,7 +89,8 @@ struct block_info {
 // A process and the emulated processor it runs in.
 struct guest : process {
   runner &r;
-  uc_engine *uc = nullptr;
+  engine *e = nullptr;
+  uc_engine *uc = nullptr; // e's
   bool faulted = false;
   bool probing = false; // re-running one instruction to locate a fault
   bool probe_hit = false;
@@ -84,10 +104,7 @@ struct guest : process {
   std::vector<profile_entry> profile;              // one per function, and one for the rest
   std::unordered_map<uint64_t, block_info> blocks; // by (address, size)
 
-  explicit guest(runner &owner) : r(owner) {}
-  ~guest() override {
-    if (uc) uc_close(uc);
-  }
+  explicit guest(runner &runs_it) : r(runs_it) {}
 
   // Runs f (a call into the emulator) with an abort caught; false when the
   // emulator aborted, after which the engine is only read and closed.
@@ -177,6 +194,8 @@ struct runner {
   std::atomic<bool> interrupted{false}; // gdb's Ctrl-C
   bool debugging = false;
   size_t turn = 0; // where the round of processes goes on
+  std::vector<std::unique_ptr<engine>> engines;
+  std::vector<engine *> spare; // engines of ended processes
 
   runner(const run_options &o, run_result &r) : options(o), result(r), sys(o, r) {
     if (o.trace) trace.emplace(o);
@@ -192,6 +211,39 @@ struct runner {
       sys.processes.push_back(std::move(g));
       return sys.processes.back()->pid;
     };
+  }
+
+  // An engine for a new process: a spare one with its registers as new, or
+  // (`fresh`) a new one that needs its hooks. Hooks that depend on the
+  // program (a fixed counter's) rule out spares.
+  engine *take_engine(bool &fresh) {
+    fresh = spare.empty() || options.fixed_tsc;
+    if (!fresh) {
+      engine *e = spare.back();
+      spare.pop_back();
+      uc_context_restore(e->uc, e->clean);
+      return e;
+    }
+    auto e = std::make_unique<engine>();
+    if (uc_open(UC_ARCH_X86, UC_MODE_32, &e->uc) != UC_ERR_OK ||
+        uc_context_alloc(e->uc, &e->clean) != UC_ERR_OK)
+      return nullptr;
+    uc_context_save(e->uc, e->clean);
+    engines.push_back(std::move(e));
+    return engines.back().get();
+  }
+
+  // An ended process keeps only its record; its engine waits for the next.
+  void release(guest &g) {
+    // Only its code is dropped: flushing all would touch the whole code buffer.
+    for (const region &x : g.memory.regions) {
+      if (x.prot & prot_exec) uc_ctl_remove_cache(g.uc, x.base, uint64_t(x.base) + x.size);
+      uc_mem_unmap(g.uc, x.base, x.size);
+    }
+    g.e->owner = nullptr;
+    spare.push_back(std::exchange(g.e, nullptr));
+    g.uc = nullptr;
+    g.memory.regions.clear();
   }
 
   guest &at(size_t i) { return static_cast<guest &>(*sys.processes[i]); }
@@ -219,7 +271,10 @@ std::string guest::start(std::span<const uint8_t> image, const std::vector<std::
                                r.options.profile ? &symbols : nullptr);
   if (!err.empty()) return err;
   if (r.options.profile && !symbols.functions.empty()) profile.resize(symbols.functions.size() + 1);
-  if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc) != UC_ERR_OK) return "cannot start the emulator";
+  bool fresh = false;
+  if (!(e = r.take_engine(fresh))) return "cannot start the emulator";
+  e->owner = this;
+  uc = e->uc;
   // The emulator numbers its memory in the order it is mapped and keeps
   // its records of code in tables of 1,024 pages of that numbering; a
   // store to a page whose table also covers code takes a much slower
@@ -244,17 +299,19 @@ std::string guest::start(std::span<const uint8_t> image, const std::vector<std::
     if (x.prot & prot_write)
       if (std::string e = map(x); !e.empty()) return e;
   if (gap) uc_mem_unmap(uc, gap_base, gap_size);
-  uc_hook h;
-  uc_hook_add(uc, &h, UC_HOOK_INTR, reinterpret_cast<void *>(intr_hook), this, 1, 0);
-  uc_hook_add(uc, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(mem_hook), this, 1, 0);
-  // A limit needs every instruction seen; a count only every block.
-  if (r.options.max_instructions)
-    uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(code_hook), this, 1, 0);
-  else if (r.options.count_instructions || r.options.profile)
-    uc_hook_add(uc, &h, UC_HOOK_BLOCK, reinterpret_cast<void *>(block_hook), this, 1, 0);
-  if (r.options.count_stores)
-    uc_hook_add(uc, &h, UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(store_hook), this, 1, 0);
-  if (r.options.fixed_tsc) hook_rdtsc();
+  if (fresh) {
+    uc_hook h;
+    uc_hook_add(uc, &h, UC_HOOK_INTR, reinterpret_cast<void *>(intr_hook), e, 1, 0);
+    uc_hook_add(uc, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(mem_hook), e, 1, 0);
+    // A limit needs every instruction seen; a count only every block.
+    if (r.options.max_instructions)
+      uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(code_hook), e, 1, 0);
+    else if (r.options.count_instructions || r.options.profile)
+      uc_hook_add(uc, &h, UC_HOOK_BLOCK, reinterpret_cast<void *>(block_hook), e, 1, 0);
+    if (r.options.count_stores)
+      uc_hook_add(uc, &h, UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(store_hook), e, 1, 0);
+    if (r.options.fixed_tsc) hook_rdtsc();
+  }
   // Without exits the emulator stops silently when the program reaches
   // address 0; with one that cannot be reached, it faults there instead.
   uc_ctl_exits_enable(uc);
@@ -266,14 +323,14 @@ std::string guest::start(std::span<const uint8_t> image, const std::vector<std::
 }
 
 void guest::intr_hook(uc_engine *, uint32_t intno, void *user) {
-  auto &g = *static_cast<guest *>(user);
+  guest &g = owner(user);
   if (intno == 0x80 && !g.probing) return g.r.on_trap(g);
   if (!g.probing) g.set_fault(fault_kind::exception, g.eip(), {}, intno);
   uc_emu_stop(g.uc);
 }
 
 bool guest::mem_hook(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t, void *user) {
-  auto &g = *static_cast<guest *>(user);
+  guest &g = owner(user);
   if (g.probing) {
     g.probe_hit = type == g.fault_type && uint32_t(address) == g.fault.address;
     return false;
@@ -314,7 +371,7 @@ bool guest::mem_hook(uc_engine *, uc_mem_type type, uint64_t address, int, int64
 // Counts instructions a translated block at a time: the emulator says how
 // many a block holds, once per block.
 void guest::block_hook(uc_engine *uc, uint64_t address, uint32_t size, void *user) {
-  auto &g = *static_cast<guest *>(user);
+  guest &g = owner(user);
   auto [it, fresh] = g.blocks.try_emplace(address << 16 | size, block_info{});
   if (fresh) {
     uc_tb tb{};
@@ -326,7 +383,7 @@ void guest::block_hook(uc_engine *uc, uint64_t address, uint32_t size, void *use
 }
 
 void guest::code_hook(uc_engine *, uint64_t, uint32_t, void *user) {
-  auto &g = *static_cast<guest *>(user);
+  guest &g = owner(user);
   runner &r = g.r;
   if (r.options.max_instructions && r.instructions >= r.options.max_instructions) {
     r.instruction_limit_hit = true;
@@ -337,7 +394,7 @@ void guest::code_hook(uc_engine *, uint64_t, uint32_t, void *user) {
 }
 
 void guest::store_hook(uc_engine *, uc_mem_type, uint64_t, int, int64_t, void *user) {
-  ++static_cast<guest *>(user)->r.result.stores;
+  ++owner(user).r.result.stores;
 }
 
 // The emulator hands the guest the host's time-stamp counter and cannot
@@ -389,12 +446,12 @@ void guest::hook_rdtsc() {
   std::sort(spans.begin(), spans.end());
   for (auto [first, last] : spans) {
     uc_hook h;
-    uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(rdtsc_hook), this, first, last);
+    uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(rdtsc_hook), e, first, last);
   }
 }
 
 void guest::rdtsc_hook(uc_engine *uc, uint64_t address, uint32_t, void *user) {
-  auto &g = *static_cast<guest *>(user);
+  guest &g = owner(user);
   uint8_t code[16] = {};
   uint32_t at = uint32_t(address), n = 0;
   while (n < 15 && g.memory.read(at + n, &code[n], 1, prot_exec) && is_prefix(code[n])) ++n;
@@ -646,10 +703,7 @@ bool runner::schedule(bool until_first_ready) {
     if (g->pending && !retry(*g)) continue;
     if (until_first_ready && g == &f) return true;
     if (!g->ended && run_guest(*g)) return true;
-    if (g->ended && g != &f && g->uc) { // an ended process keeps only its record
-      uc_close(std::exchange(g->uc, nullptr));
-      g->memory.regions.clear();
-    }
+    if (g->ended && g != &f && g->e) release(*g);
   }
 }
 

@@ -68,6 +68,10 @@ const command_case command_cases[] = {
     // the program writes, not for one it overwrites; 16 MiB of them are cheap.
     {"raw tsc; raw pairs; $RUN --tsc 5 $D/tsc; echo $?; ulimit -v 2500000; $RUN --tsc 1 $D/pairs",
      0, "50\n"},
+    // Every store into the running code is counted once and seen by gdb.
+    {"raw patch; cp $D/patch $D/patch.elf; $RUN --stats=stores $D/patch 2>&1 | grep -o '[0-9]* "
+     "stores'; debug $D/patch x 'watch *(int *)0x40000d' continue continue | grep -E '^(Old|New)'",
+     0, "1000 stores\nOld value = 0\nNew value = 1000\nOld value = 1000\nNew value = 999\n"},
     // Code the kernel reads over code that ran runs anew.
     {"raw reread; cd $D; printf '\\270f\\0\\0\\0\\303' >c; for s in '' --no-store-shortcut; do "
      "$RUN $s reread; echo -n \"$? \"; done",

@@ -67,11 +67,12 @@ def reread():
 
 
 def patch():
-    # 1,000 times, a 4-byte store over the next instruction; exits 0.
+    # 1,000 times, an unaligned 4-byte store of the count over the next
+    # instruction's operand, at 0x40000d; exits 0.
     base = 0x400000
-    n = base + 15
-    code = (bytes.fromhex("b9e8030000 c705") + le(n) + bytes.fromhex("b8000000") +
-            bytes.fromhex("b800000000 49 75ee 31db") + EXIT)
+    n = base + 12
+    code = (bytes.fromhex("b9e8030000 90 890d") + le(n + 1) + bytes.fromhex("b800000000 49 75f2 31db") +
+            EXIT)
     return elf([(base, code, R | W | X)], base)
 
 

@@ -5,6 +5,7 @@
 #include "../../common/text.h"
 #include "gdb_stub.h"
 #include "guest_memory.h"
+#include "hook_guard.h"
 #include "kernel.h"
 #include "loader.h"
 #include "store_shortcut.h"
@@ -136,7 +137,9 @@ struct guest : process {
     else if (counted)
       count = SIZE_MAX;
     uc_err err = UC_ERR_EXCEPTION; // what an abort returns
+    note_running_engine(uc);
     guarded([&] { err = uc_emu_start(uc, begin, 0, timeout_us, count); });
+    note_running_engine(nullptr);
     return err;
   }
 
@@ -175,7 +178,7 @@ struct guest : process {
   static bool mem_hook(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t, void *user);
   static void block_hook(uc_engine *uc, uint64_t address, uint32_t size, void *user);
   static void code_hook(uc_engine *, uint64_t, uint32_t, void *user);
-  static void store_hook(uc_engine *, uc_mem_type, uint64_t, int, int64_t, void *user);
+  static void store_hook(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t, void *user);
   static void rdtsc_hook(uc_engine *uc, uint64_t address, uint32_t, void *user);
 };
 
@@ -308,8 +311,10 @@ std::string guest::start(std::span<const uint8_t> image, const std::vector<std::
       uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(code_hook), e, 1, 0);
     else if (r.options.count_instructions || r.options.profile)
       uc_hook_add(uc, &h, UC_HOOK_BLOCK, reinterpret_cast<void *>(block_hook), e, 1, 0);
-    if (r.options.count_stores)
+    if (r.options.count_stores) {
+      guard_write_hooks();
       uc_hook_add(uc, &h, UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(store_hook), e, 1, 0);
+    }
     if (r.options.fixed_tsc) hook_rdtsc();
   }
   // Without exits the emulator stops silently when the program reaches
@@ -393,8 +398,8 @@ void guest::code_hook(uc_engine *, uint64_t, uint32_t, void *user) {
   ++r.instructions;
 }
 
-void guest::store_hook(uc_engine *, uc_mem_type, uint64_t, int, int64_t, void *user) {
-  ++owner(user).r.result.stores;
+void guest::store_hook(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t, void *user) {
+  if (!store_again(address, size)) ++owner(user).r.result.stores;
 }
 
 // The emulator hands the guest the host's time-stamp counter and cannot

@@ -4,6 +4,8 @@
 // '+'; a lone 0x03 while the program runs is Ctrl-C.
 #include "gdb_stub.h"
 
+#include "hook_guard.h"
+
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -78,6 +80,7 @@ struct stub {
   bool resuming = false;
   bool breakpoint_hit = false;
   std::optional<uint32_t> watch_hit, watch_seen;
+  uint64_t left_at_write = 0; // stores_left() at the last watched write
   std::atomic<bool> interrupted{false};
   bool killed = false, detached = false;
 
@@ -137,13 +140,17 @@ struct stub {
     for (const auto &[key, h] : s.watchpoints)
       if (address < uint64_t(key.first) + key.second && address + uint64_t(size) > key.first)
         s.watch_seen = key.first;
+    s.left_at_write = stores_left();
     return true;
   }
 
-  // The store has been made by the time the next instruction starts.
+  // The store has been made by the time the next instruction starts, unless
+  // the emulator left it for code it rewrote: then it is made again, and
+  // seen again.
   static void after_each_instruction(uc_engine *uc, uint64_t, uint32_t, void *user) {
     auto &s = *static_cast<stub *>(user);
     s.resuming = false;
+    if (s.watch_seen && stores_left() != s.left_at_write) s.watch_seen.reset();
     if (!s.watch_seen) return;
     s.watch_hit = s.watch_seen;
     s.watch_seen.reset();
@@ -168,6 +175,7 @@ struct stub {
       return true;
     }
     if (type != '2' || length == 0) return false; // only watchpoints on writes
+    guard_write_hooks();
     auto key = std::make_pair(address, length);
     auto it = watchpoints.find(key);
     if (!insert) {

@@ -15,12 +15,14 @@ install(FILES ${KIVOS_LINKER_SCRIPT} ${KIVOS_BUILTINS} DESTINATION ${sysroot}/li
 install(PROGRAMS ${CMAKE_BINARY_DIR}/kivos/hdtab DESTINATION ${sysroot}/bin)
 
 # Debug information would name the build and source folders, and the
-# archive's checker wants host binaries stripped.
+# archive's checker wants host binaries stripped. The runtime keeps its call
+# frame information, which names no folder: without it gdb cannot find the
+# caller of a runtime function (`next` over printf, `finish`, `bt`).
 install(CODE "
   set(root \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
   execute_process(COMMAND ${KIVOS_STRIP} --strip-unneeded --remove-section=.comment --remove-section=.note
                           \"\${root}/bin/kivos-run\" \"\${root}/bin/kivos-meta\"
-                  COMMAND ${KIVOS_STRIP} --strip-debug
+                  COMMAND ${KIVOS_STRIP} --strip-debug --keep-section=.debug_frame
                           \"\${root}/${sysroot}/lib/libkivos_c.a\" \"\${root}/${sysroot}/lib/crt0.o\"
                   COMMAND_ERROR_IS_FATAL ANY)")
 

@@ -82,6 +82,20 @@ relocatable() {
   kivos_cc "$tmp/moved"
 }
 
+# gdb steps over runtime calls and finds their callers, as on a native target.
+gdb_steps() {
+  local port= got
+  cd "$tmp"
+  printf '%s\n' '#include <stdio.h>' 'int main(void) {' '  puts("one");' '  printf("%d\n", 2);' \
+    '  return 0;' '}' >m.c
+  "$1/bin/kivos-cc" -O0 -g m.c -o m
+  "$1/bin/kivos-run" --gdb 0 m >/dev/null 2>stub &
+  until [[ $port ]]; do sleep 0.05 && port=$(sed -n 's/.*localhost:\([0-9]*\)$/\1/p' stub); done
+  got=$(timeout 60 gdb -batch -nx -ex "target remote :$port" -ex 'break main' -ex continue -ex next \
+    -ex 'break vfprintf' -ex continue -ex bt -ex finish -ex kill m 2>&1)
+  [[ $(grep -cE '^4\s+printf|in main \(\) at m.c:4|^0x[0-9a-f]+ in printf \(\)$' <<<"$got") == 3 ]]
+}
+
 # No installed file names the source or the build tree.
 no_references() { if grep -rl -e "$source" -e "$build" "$1"; then false; fi; }
 
@@ -103,7 +117,7 @@ deb_package() {
 
 case $case_name in
 relocatable | deb_package) "$case_name" ;;
-cmake_example | kivos_cc | toolchain_example | no_references)
+cmake_example | kivos_cc | toolchain_example | no_references | gdb_steps)
   install_sdk "$tmp/prefix"
   "$case_name" "$tmp/prefix"
   ;;

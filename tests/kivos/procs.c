@@ -122,3 +122,16 @@ CASE(fifos) {
   CHECK(w >= 0 && write(w, "via fifo", 8) == 8 && close(w) == 0);
   CHECK(read(out[0], buf, sizeof buf) == 8 && status_of(pid) == 0);
 }
+
+/* A process starts with the x87 unit as fninit leaves it, so double
+   precision survives the control-word reloads of a conversion to int. */
+CASE(x87_start) {
+  volatile double x = 2.5, a = 1.0, b = 3.0;
+  unsigned short control;
+  unsigned long long bits;
+  __asm__ volatile("fnstcw %0" : "=m"(control));
+  int i = (int)x;
+  double third = a / b;
+  memcpy(&bits, &third, sizeof bits);
+  CHECK(control == 0x37f && i == 2 && bits == 0x3fd5555555555555ull);
+}

@@ -324,6 +324,12 @@ std::string guest::start(std::span<const uint8_t> image, const std::vector<std::
   uc_ctl_set_exits(uc, exits, 1);
   uc_reg_write(uc, UC_X86_REG_ESP, &sp);
   uc_reg_write(uc, UC_X86_REG_EIP, &entry);
+  // A process starts with the x87 unit as fninit leaves it, as a kernel starts
+  // it: the emulator's own start has a control word of 0, which rounds to 24
+  // bits once a program reloads it (as every double-to-int conversion does).
+  uint32_t control = 0x37f, tags = 0xffff;
+  uc_reg_write(uc, UC_X86_REG_FPCW, &control);
+  uc_reg_write(uc, UC_X86_REG_FPTAG, &tags);
   return {};
 }
 

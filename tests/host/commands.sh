@@ -81,24 +81,46 @@ fault() {
   echo "$(sed -nE "/fault: /!d; s/.*fault: //; s/ \(eip.*//; ${r:+s/0x0*$r\$/REPORTED/;} p" <<<"$out") $status"
 }
 
-# The real gdb on PROGRAM ARG [$ARG2] under kivos-run's stub, given each
-# COMMAND with -ex; then kivos-run's status. $GDB may wrap gdb (default: a 60 s
-# timeout).
-debug() {
-  local program=$1 arg=$2 port= pid ex=()
-  shift 2
-  "$RUN" --gdb 0 "$program" "$arg" ${ARG2+"$ARG2"} 2>"$D/stub" &
+# Starts kivos-run ARGS... under its gdb stub, in the background: sets $pid
+# and $port.
+stub() {
+  port=
+  "$RUN" --gdb 0 "$@" 2>"$D/stub" &
   pid=$!
   for _ in {1..200}; do
     port=$(sed -n 's/.*waiting for gdb on localhost:\([0-9]*\)$/\1/p' "$D/stub")
     [[ -n $port ]] && break || sleep 0.05
   done
   [[ -n $port ]] || { kill "$pid"; echo "kivos-run did not listen: $(cat "$D/stub")"; return 1; }
-  for c in "$@"; do ex+=(-ex "$c"); done
-  ${GDB:-timeout 60} gdb -batch -nx -ex "target remote :$port" "${ex[@]}" "$program.elf" 2>&1
-  # With gdb gone the stub ends at once; one left waiting is killed (and fails the row).
+}
+
+# kivos-run's status once the stub's client is gone; one left waiting is
+# killed (and fails the row).
+stub_status() {
   for _ in {1..50}; do kill -0 "$pid" 2>/dev/null && sleep 0.1; done
   kill "$pid" 2>/dev/null
   wait "$pid"
   echo "status $?"
+}
+
+# The real gdb on PROGRAM ARG [$ARG2] under kivos-run's stub, given each
+# COMMAND with -ex; then kivos-run's status. $GDB may wrap gdb (default: a
+# 60 s timeout).
+debug() {
+  local program=$1 arg=$2 ex=()
+  shift 2
+  stub "$program" "$arg" ${ARG2+"$ARG2"} || return 1
+  for c in "$@"; do ex+=(-ex "$c"); done
+  ${GDB:-timeout 60} gdb -batch -nx -ex "target remote :$port" "${ex[@]}" "$program.elf" 2>&1
+  stub_status
+}
+
+# Raw bytes to the stub on [$OPTS] PROGRAM ARG (see gdb_wire.py): wire
+# PROGRAM ARG STEP...; then kivos-run's status.
+wire() {
+  local program=$1 arg=$2
+  shift 2
+  stub ${OPTS-} "$program" "$arg" || return 1
+  python3 "$(dirname "${BASH_SOURCE[0]}")/gdb_wire.py" "$port" "$@"
+  stub_status
 }

@@ -326,6 +326,22 @@ const command_case command_cases[] = {
      0,
      "Program received signal SIGINT, Interrupt.\nin the endless case\n[Inferior 1 (Remote target) "
      "killed]\nstatus 126\n1\n"},
+    // A watchpoint stops right after the write, in code that ran before it
+    // was set; gdb reads the registers a kivos program has, with their values.
+    {"debug $P/debugee x 'break debugee.c:15' continue 'watch counter' continue 'info "
+     "all-registers' | grep "
+     "-oE '^(Old|New) value = [0-9]+|^set \\(value=12\\)|^(fctrl|xmm0) +0x[0-9a-f]+' | tr -s ' '",
+     0, "Old value = 6\nNew value = 12\nset (value=12)\nfctrl 0x37f\n"},
+    // The stub under hostile packets: a register number read as negative, a
+    // length of 4 GB, a bad checksum (refused), junk, a Ctrl-C that comes with
+    // a continue and one that comes later; gdb going away, or leaving, while
+    // the program runs or sleeps ends it, or lets it run to its time limit.
+    {"wire $P/faults endless '$p80000000#' '$M400000,ffffffff:00#' '$g#00' junk '$qC#' "
+     "'$c#63\\x03' '$c#' '\\x03' '$k#'",
+     0, "E01\nE14\n-\nQC1\nT02thread:1;\nT02thread:1;\n(closed)\nstatus 126\n"},
+    {"wire $P/wrappers sleep_5 '$c#' wait '\\x03' '$c#' close; OPTS='--timeout 0.5' wire "
+     "$P/faults endless '$D#'",
+     0, "T02thread:1;\nstatus 126\nOK\n(closed)\nstatus 124\n"},
     // gdb debugs the first process while its children run; a breakpoint
     // re-inserted after a step stops again.
     {"cd ${H%/*} && ARG2='hdtab | count' debug kivsh -c 'break waitpid' continue continue "

@@ -5,8 +5,13 @@ __attribute__((noinline)) int add(int a, int b) {
   return a + b;
 }
 
+__attribute__((noinline)) void set(int value) {
+  counter = value;
+}
+
 int main(void) {
   counter = add(counter + 2, 3);
-  counter += 1;
-  return counter;
+  set(counter + 1);
+  set(counter * 2); /* set has run once when gdb watches from here */
+  return counter / 2;
 }

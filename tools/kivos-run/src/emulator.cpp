@@ -22,7 +22,9 @@
 #include <kivos/run.h>
 #include <kivos/syscalls.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unicorn/unicorn.h>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace kivos {
@@ -195,6 +197,7 @@ struct runner {
   // Why the running engine was stopped by the stand-in.
   enum class stop : uint8_t { none, wait, end, slice } why = stop::none;
   std::atomic<bool> interrupted{false}; // gdb's Ctrl-C
+  int wake_fd = -1;                     // readable after a Ctrl-C, to end a wait for the host
   bool debugging = false;
   size_t turn = 0; // where the round of processes goes on
   std::vector<std::unique_ptr<engine>> engines;
@@ -625,6 +628,7 @@ bool runner::wait_for_host() {
   }
   if (fds.empty() && !wake) return false;
   sys.flush_console();
+  if (wake_fd >= 0) fds.push_back({wake_fd, POLLIN, 0});
   if (sys.has_deadline) wake = std::min(wake.value_or(sys.deadline), sys.deadline);
   int ms = -1;
   if (wake) {
@@ -632,6 +636,8 @@ bool runner::wait_for_host() {
     ms = int(std::clamp<int64_t>(left.count() + 1, 0, 1 << 30));
   }
   ::poll(fds.data(), fds.size(), ms); // interrupted by the time limit, or woken
+  uint64_t drained;
+  if (wake_fd >= 0 && fds.back().revents) (void)!::read(wake_fd, &drained, sizeof drained);
   if (sys.has_deadline && clock::now() >= sys.deadline) sys.deadline_hit = true;
   return true;
 }
@@ -776,14 +782,19 @@ void runner::execute() {
   conclude_first(UC_ERR_OK);
 }
 
-// Runs the program under gdb, without a time limit.
+// Runs the program under gdb, without a time limit; once gdb lets it go, it
+// runs on under the time limit.
 void runner::debug() {
   debugging = true;
+  wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   guest &f = first();
   gdb_link link{f.uc, f.memory,
                 [this, &f](bool step) {
                   interrupted = false;
-                  if (step && !f.pending) run_guest(f, 1);
+                  // A stop after a fault is not that fault again; code the
+                  // emulator gave up on is not run again.
+                  if (!f.emulator_aborted) f.faulted = false;
+                  if (step && !f.pending && !f.faulted) run_guest(f, 1);
                   // A continue runs everyone; a step that waits lets the others
                   // run until its call is served.
                   if (!f.ended && !f.faulted && !interrupted && (f.pending || !step))
@@ -801,8 +812,14 @@ void runner::debug() {
                 [this] {
                   interrupted = true;
                   if (guest *g = running) uc_emu_stop(g->uc);
+                  uint64_t one = 1;
+                  (void)!::write(wake_fd, &one, sizeof one);
                 }};
   std::string err = serve_gdb(link, *options.gdb_port);
+  ::close(std::exchange(wake_fd, -1));
+  debugging = false;
+  interrupted = false;
+  if (err.empty() && !f.ended && !f.faulted) return execute(); // detached
   // How the program ended, if it did, says more than how gdb left.
   if (!err.empty() && result.end == run_end::load_error) {
     result.end = run_end::fault;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <map>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -82,6 +83,8 @@ struct stub {
   std::optional<uint32_t> watch_hit, watch_seen;
   uint64_t left_at_write = 0; // stores_left() at the last watched write
   std::atomic<bool> interrupted{false};
+  bool interrupt_pending = false; // a Ctrl-C that came with a packet or an acknowledgement
+  std::atomic<bool> gone{false};  // gdb closed the connection while the program ran
   bool killed = false, detached = false;
 
   uint32_t eip() {
@@ -188,33 +191,53 @@ struct stub {
     }
     // Checking after every instruction is slow, so only while something is watched.
     if (watchpoints.empty() && after_write) uc_hook_del(link.uc, after_write), after_write = 0;
-    if (!watchpoints.empty() && !after_write)
+    if (!watchpoints.empty() && !after_write) {
       uc_hook_add(link.uc, &after_write, UC_HOOK_CODE,
                   reinterpret_cast<void *>(after_each_instruction), this, 1, 0);
+      // Code translated before runs the hook only once translated again.
+      for (const region &r : link.memory.regions)
+        if (r.prot & prot_exec) uc_ctl_remove_cache(link.uc, r.base, uint64_t(r.base) + r.size);
+    }
     return true;
   }
 
-  // Runs the guest; a second thread turns gdb's Ctrl-C into a stop.
+  // Runs the guest; a second thread turns gdb's Ctrl-C into a stop, and gdb
+  // going away too.
   std::string resume(bool step) {
     resume_at = eip();
     resuming = true;
     breakpoint_hit = false;
     watch_hit.reset();
     interrupted = false;
+    // A Ctrl-C that came with the packet, or before it.
+    if (size_t at = pending.find('\3'); at < pending.find('$')) {
+      pending.erase(at, 1);
+      interrupt_pending = true;
+    }
+    if (std::exchange(interrupt_pending, false)) return "T02thread:1;";
     std::atomic<bool> running{true};
     std::thread listener;
     if (!step) {
+      // While the program runs this thread alone reads the connection: a
+      // Ctrl-C stops the program, and so does gdb going away; anything else
+      // waits in `pending` for the next packet.
       listener = std::thread([&] {
         while (running) {
           pollfd p{fd, POLLIN, 0};
           if (poll(&p, 1, 20) <= 0) continue;
-          char c;
-          if (recv(fd, &c, 1, MSG_PEEK) == 1 && c == 3) {
-            recv(fd, &c, 1, 0);
+          char buf[4096];
+          ssize_t n = recv(fd, buf, sizeof buf, 0);
+          if (n <= 0) {
+            gone = true;
+          } else {
+            pending.append(buf, size_t(n));
+            size_t at = pending.find('\3');
+            if (at == std::string::npos) continue;
+            pending.erase(at, 1);
             interrupted = true;
-            link.interrupt();
           }
-          return; // anything else waits for the next packet
+          link.interrupt();
+          return;
         }
       });
     }
@@ -225,11 +248,11 @@ struct stub {
     if (stop.kind == guest_stop::exited) {
       std::snprintf(reply, sizeof reply, "W%02x", stop.code & 0xff);
     } else if (stop.kind == guest_stop::faulted) {
-      std::snprintf(reply, sizeof reply, "S%02x", stop.code);
+      std::snprintf(reply, sizeof reply, "T%02xthread:1;", stop.code);
     } else if (watch_hit) {
-      std::snprintf(reply, sizeof reply, "T%02xwatch:%x;", sigtrap, *watch_hit);
+      std::snprintf(reply, sizeof reply, "T%02xwatch:%x;thread:1;", sigtrap, *watch_hit);
     } else {
-      std::snprintf(reply, sizeof reply, "S%02x", interrupted ? sigint : sigtrap);
+      std::snprintf(reply, sizeof reply, "T%02xthread:1;", interrupted ? sigint : sigtrap);
     }
     return reply;
   }
@@ -243,23 +266,45 @@ struct stub {
     for (int attempt = 0; attempt < 3; ++attempt) {
       if (::send(fd, packet.data(), packet.size(), MSG_NOSIGNAL) != ssize_t(packet.size()))
         return false;
-      char ack;
-      if (recv(fd, &ack, 1, 0) != 1) return false;
-      if (ack == '+') return true;
+      // '+' takes it, '-' asks again; a Ctrl-C on the way is kept for the
+      // next resume, and a packet that comes instead takes it too.
+      for (char ack = 0; ack != '-';) {
+        if (recv(fd, &ack, 1, 0) != 1) return false;
+        if (ack == '+') return true;
+        if (ack == 3) interrupt_pending = true;
+        if (ack == '$') {
+          pending.insert(0, 1, '$');
+          return true;
+        }
+      }
     }
     return false;
   }
 
-  // The next packet's data; nothing when gdb has gone.
+  // The next packet's data; nothing when gdb has gone. Bytes outside a
+  // packet are dropped (a Ctrl-C among them is kept), a packet whose
+  // checksum is wrong is refused with '-', and one that never ends is
+  // given up at the largest size this stub accepts.
   std::optional<std::string> receive() {
+    constexpr size_t largest = 0x10000 * 2 + 64;
     for (;;) {
       size_t start = pending.find('$');
-      size_t hash = start == std::string::npos ? start : pending.find('#', start);
+      if (pending.find('\3') < start) interrupt_pending = true;
+      pending.erase(0, std::min(start, pending.size()));
+      size_t hash = pending.find('#');
       if (hash != std::string::npos && pending.size() >= hash + 3) {
-        std::string data = pending.substr(start + 1, hash - start - 1);
+        std::string data = pending.substr(1, hash - 1);
+        uint8_t sum = 0, want = 0;
+        for (char c : data) sum = uint8_t(sum + uint8_t(c));
+        bool ok = unhex(pending, hash + 1, 1, &want) && want == sum;
         pending.erase(0, hash + 3);
-        ::send(fd, "+", 1, MSG_NOSIGNAL);
-        return data;
+        ::send(fd, ok ? "+" : "-", 1, MSG_NOSIGNAL);
+        if (ok) return data;
+        continue;
+      }
+      if (pending.size() > largest) {
+        pending.clear();
+        ::send(fd, "-", 1, MSG_NOSIGNAL);
       }
       char buf[4096];
       ssize_t n = recv(fd, buf, sizeof buf, 0);
@@ -268,17 +313,54 @@ struct stub {
     }
   }
 
+  // The registers of a kivos program's processor, in the order of the 'g'
+  // packet: the general and segment registers and the x87 unit, no SSE
+  // (kivos programs are built without it).
+  static const std::string &description() {
+    static const std::string xml = [] {
+      std::string x = "<?xml version=\"1.0\"?><!DOCTYPE target SYSTEM \"gdb-target.dtd\">"
+                      "<target version=\"1.0\"><architecture>i386</architecture>"
+                      "<feature name=\"org.gnu.gdb.i386.core\">";
+      auto reg = [&](const std::string &name, int bits, const char *type, const char *group) {
+        x += "<reg name=\"" + name + "\" bitsize=\"" + std::to_string(bits) + "\" type=\"" + type +
+             "\"" + (*group ? std::string(" group=\"") + group + "\"" : "") + "/>";
+      };
+      for (const char *name : {"eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi"})
+        reg(name, 32, name[1] == 's' || name[2] == 'p' ? "data_ptr" : "int32", "");
+      reg("eip", 32, "code_ptr", "");
+      for (const char *name : {"eflags", "cs", "ss", "ds", "es", "fs", "gs"})
+        reg(name, 32, "int32", "");
+      for (int i = 0; i < 8; ++i) reg("st" + std::to_string(i), 80, "i387_ext", "");
+      for (const char *name : {"fctrl", "fstat", "ftag", "fiseg", "fioff", "foseg", "fooff", "fop"})
+        reg(name, 32, "int", "float");
+      return x + "</feature></target>";
+    }();
+    return xml;
+  }
+
+  // qXfer:features:read:target.xml:OFFSET,LENGTH
+  static std::string target_description(const std::string &p, size_t at) {
+    uint32_t offset = number(p, at);
+    uint32_t length = at < p.size() && p[at] == ',' ? number(p, ++at) : 0;
+    const std::string &x = description();
+    if (offset >= x.size()) return "l";
+    std::string part = x.substr(offset, length);
+    return (offset + part.size() < x.size() ? "m" : "l") + part;
+  }
+
   // Answers one packet; false when the session ends.
   bool answer(const std::string &p, bool &program_ended) {
     std::string reply;
     size_t at = 1;
     switch (p.empty() ? 0 : p[0]) {
     case '?':
-      reply = "S05";
+      reply = "T05thread:1;";
       break;
     case 'q':
       if (p.rfind("qSupported", 0) == 0)
-        reply = "PacketSize=4000;swbreak+;hwbreak+";
+        reply = "PacketSize=4000;swbreak+;hwbreak+;qXfer:features:read+";
+      else if (p.rfind("qXfer:features:read:target.xml:", 0) == 0)
+        reply = target_description(p, at = 31);
       else if (p == "qAttached")
         reply = "1";
       else if (p == "qC")
@@ -303,13 +385,16 @@ struct stub {
       break;
     }
     case 'p': {
-      int n = int(number(p, at));
-      reply = n < register_count ? read_register(n) : "E01";
+      uint32_t n = number(p, at);
+      reply = n < register_count ? read_register(int(n)) : "E01";
       break;
     }
     case 'P': {
-      int n = int(number(p, at));
-      reply = at < p.size() && p[at] == '=' && write_register(n, p, at + 1) ? "OK" : "E01";
+      uint32_t n = number(p, at);
+      reply =
+          n < register_count && at < p.size() && p[at] == '=' && write_register(int(n), p, at + 1)
+              ? "OK"
+              : "E01";
       break;
     }
     case 'm': {
@@ -325,8 +410,12 @@ struct stub {
     case 'M': {
       uint32_t address = number(p, at);
       uint32_t length = at < p.size() && p[at] == ',' ? number(p, ++at) : 0;
+      if (length > 0x10000) { // checked before anything is allocated
+        reply = "E14";
+        break;
+      }
       std::string bytes(length, '\0');
-      bool ok = length <= 0x10000 && at < p.size() && p[at] == ':' &&
+      bool ok = at < p.size() && p[at] == ':' &&
                 unhex(p, at + 1, length, reinterpret_cast<uint8_t *>(bytes.data())) &&
                 link.memory.accessible(address, length, 0);
       // Through the emulator, which also drops code it translated from there.
@@ -406,6 +495,8 @@ std::string serve_gdb(gdb_link &link, uint16_t port) {
   while (fd < 0 && errno == EINTR);
   close(listener);
   if (fd < 0) return std::string("gdb: accept: ") + std::strerror(errno);
+  // Small packets go at once: a step or a memory read is one round trip.
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   stub s{link};
   s.fd = fd;
   bool program_ended = false;
@@ -417,11 +508,13 @@ std::string serve_gdb(gdb_link &link, uint16_t port) {
   if (s.killed) return "killed from gdb";
   // A program whose gdb went away without letting it go ends with it.
   if (!program_ended && !s.detached) return "gdb went away";
+  // The caller runs it on: without the stub's hooks, whose code goes too.
   if (!program_ended) {
     for (auto &[address, h] : s.breakpoints) uc_hook_del(link.uc, h);
     for (auto &[key, h] : s.watchpoints) uc_hook_del(link.uc, h);
     if (s.after_write) uc_hook_del(link.uc, s.after_write);
-    link.resume(false);
+    for (const region &r : link.memory.regions)
+      if (r.prot & prot_exec) uc_ctl_remove_cache(link.uc, r.base, uint64_t(r.base) + r.size);
   }
   return {};
 }

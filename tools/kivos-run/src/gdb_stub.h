@@ -32,7 +32,7 @@ struct gdb_link {
 // error, then serves one gdb until it kills or detaches from the program,
 // or the program ends. Returns what went wrong ("killed from gdb" when it
 // killed the program, "gdb went away" when the connection ended without a
-// detach), or an empty text. A detached program runs on to its end.
+// detach), or an empty text. The caller runs a detached program on.
 std::string serve_gdb(gdb_link &link, uint16_t port);
 
 } // namespace kivos

@@ -88,7 +88,7 @@ stub() {
   "$RUN" --gdb 0 "$@" 2>"$D/stub" &
   pid=$!
   for _ in {1..200}; do
-    port=$(sed -n 's/.*waiting for gdb on localhost:\([0-9]*\)$/\1/p' "$D/stub")
+    port=$(sed -n 's/.*localhost:\([0-9]*\)$/\1/p' "$D/stub" 2>/dev/null)
     [[ -n $port ]] && break || sleep 0.05
   done
   [[ -n $port ]] || { kill "$pid"; echo "kivos-run did not listen: $(cat "$D/stub")"; return 1; }

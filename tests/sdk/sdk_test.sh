@@ -90,7 +90,7 @@ gdb_steps() {
     '  return 0;' '}' >m.c
   "$1/bin/kivos-cc" -O0 -g m.c -o m
   "$1/bin/kivos-run" --gdb 0 m >/dev/null 2>stub &
-  until [[ $port ]]; do sleep 0.05 && port=$(sed -n 's/.*localhost:\([0-9]*\)$/\1/p' stub); done
+  until [[ $port ]]; do sleep 0.05 && port=$(sed -n 's/.*localhost:\([0-9]*\)$/\1/p' stub 2>/dev/null); done
   got=$(timeout 60 gdb -batch -nx -ex "target remote :$port" -ex 'break main' -ex continue -ex next \
     -ex 'break vfprintf' -ex continue -ex bt -ex finish -ex kill m 2>&1)
   [[ $(grep -cE '^4\s+printf|in main \(\) at m.c:4|^0x[0-9a-f]+ in printf \(\)$' <<<"$got") == 3 ]]

@@ -87,6 +87,16 @@ struct stub {
   std::atomic<bool> gone{false};  // gdb closed the connection while the program ran
   bool killed = false, detached = false;
 
+  // The program runs on without the stub's hooks, and without code
+  // translated with them.
+  ~stub() {
+    for (auto &[address, h] : breakpoints) uc_hook_del(link.uc, h);
+    for (auto &[key, h] : watchpoints) uc_hook_del(link.uc, h);
+    if (after_write) uc_hook_del(link.uc, after_write);
+    for (const region &r : link.memory.regions)
+      if (r.prot & prot_exec) uc_ctl_remove_cache(link.uc, r.base, uint64_t(r.base) + r.size);
+  }
+
   uint32_t eip() {
     uint32_t v = 0;
     uc_reg_read(link.uc, UC_X86_REG_EIP, &v);
@@ -117,6 +127,9 @@ struct stub {
     if (n < 16 || n >= 24) {
       uint32_t v;
       if (!unhex(s, at, 4, reinterpret_cast<uint8_t *>(&v))) return false;
+      // The segments are fixed, as for the program itself: loading one
+      // without descriptor tables would wreck the emulator's state.
+      if (n >= 10 && n < 16) return read_register(n) == s.substr(at, 8);
       return uc_reg_write(link.uc, n < 16 ? general_registers[n] : fpu_controls[n - 24], &v) ==
              UC_ERR_OK;
     }
@@ -217,7 +230,7 @@ struct stub {
     if (std::exchange(interrupt_pending, false)) return "T02thread:1;";
     std::atomic<bool> running{true};
     std::thread listener;
-    if (!step) {
+    if (!step && fd >= 0) {
       // While the program runs this thread alone reads the connection: a
       // Ctrl-C stops the program, and so does gdb going away; anything else
       // waits in `pending` for the next packet.
@@ -348,126 +361,165 @@ struct stub {
     return (offset + part.size() < x.size() ? "m" : "l") + part;
   }
 
-  // Answers one packet; false when the session ends.
-  bool answer(const std::string &p, bool &program_ended) {
+  // What a packet's handler decided: the reply, and whether the session
+  // ends after it (kill, detach, the program's end).
+  struct outcome {
     std::string reply;
+    bool ends = false;
+  };
+  using handler = outcome (stub::*)(const std::string &p);
+
+  // ADDRESS,LENGTH at p[at], for m, M, Z, z and qXfer; false when malformed
+  // or longer than a packet can carry.
+  static bool address_length(const std::string &p, size_t &at, uint32_t &address,
+                             uint32_t &length) {
+    size_t begin = at;
+    address = number(p, at);
+    if (at == begin || at >= p.size() || p[at] != ',') return false;
+    begin = ++at;
+    length = number(p, at);
+    return at != begin && length <= 0x10000;
+  }
+
+  outcome stop_reason(const std::string &) { return {"T05thread:1;"}; }
+
+  outcome query(const std::string &p) {
+    if (p.rfind("qSupported", 0) == 0)
+      return {"PacketSize=4000;swbreak+;hwbreak+;qXfer:features:read+"};
+    if (p.rfind("qXfer:features:read:target.xml:", 0) == 0) return {target_description(p, 31)};
+    if (p == "qAttached") return {"1"};
+    if (p == "qC") return {"QC1"};
+    if (p == "qfThreadInfo") return {"m1"};
+    if (p == "qsThreadInfo") return {"l"};
+    return {};
+  }
+
+  outcome read_registers(const std::string &) {
+    std::string reply;
+    for (int n = 0; n < register_count; ++n) reply += read_register(n);
+    return {reply};
+  }
+
+  outcome write_registers(const std::string &p) {
+    std::string reply = "OK";
     size_t at = 1;
-    switch (p.empty() ? 0 : p[0]) {
-    case '?':
-      reply = "T05thread:1;";
-      break;
-    case 'q':
-      if (p.rfind("qSupported", 0) == 0)
-        reply = "PacketSize=4000;swbreak+;hwbreak+;qXfer:features:read+";
-      else if (p.rfind("qXfer:features:read:target.xml:", 0) == 0)
-        reply = target_description(p, at = 31);
-      else if (p == "qAttached")
-        reply = "1";
-      else if (p == "qC")
-        reply = "QC1";
-      else if (p == "qfThreadInfo")
-        reply = "m1";
-      else if (p == "qsThreadInfo")
-        reply = "l";
-      break;
-    case 'H':
-      reply = "OK";
-      break;
-    case 'g':
-      for (int n = 0; n < register_count; ++n) reply += read_register(n);
-      break;
-    case 'G': {
-      reply = "OK";
-      for (int n = 0; n < register_count && at < p.size(); ++n) {
-        if (!write_register(n, p, at)) reply = "E01";
-        at += n >= 16 && n < 24 ? 20 : 8;
-      }
-      break;
+    for (int n = 0; n < register_count && at < p.size(); ++n) {
+      if (!write_register(n, p, at)) reply = "E01";
+      at += n >= 16 && n < 24 ? 20 : 8;
     }
-    case 'p': {
-      uint32_t n = number(p, at);
-      reply = n < register_count ? read_register(int(n)) : "E01";
-      break;
-    }
-    case 'P': {
-      uint32_t n = number(p, at);
-      reply =
-          n < register_count && at < p.size() && p[at] == '=' && write_register(int(n), p, at + 1)
-              ? "OK"
-              : "E01";
-      break;
-    }
-    case 'm': {
+    return {reply};
+  }
+
+  outcome read_one_register(const std::string &p) {
+    size_t at = 1;
+    uint32_t n = number(p, at);
+    return {n < register_count && at == p.size() ? read_register(int(n)) : "E01"};
+  }
+
+  outcome write_one_register(const std::string &p) {
+    size_t at = 1;
+    uint32_t n = number(p, at);
+    bool ok =
+        n < register_count && at < p.size() && p[at] == '=' && write_register(int(n), p, at + 1);
+    return {ok ? "OK" : "E01"};
+  }
+
+  outcome read_memory(const std::string &p) {
+    size_t at = 1;
+    uint32_t address, length;
+    std::string bytes;
+    if (!address_length(p, at, address, length)) return {"E01"};
+    bytes.resize(length);
+    return {link.memory.read(address, bytes.data(), length, 0) ? hex_bytes(bytes.data(), length)
+                                                               : "E14"};
+  }
+
+  outcome write_memory(const std::string &p) {
+    size_t at = 1;
+    uint32_t address, length;
+    if (!address_length(p, at, address, length) || at >= p.size() || p[at] != ':') return {"E01"};
+    std::string bytes(length, '\0');
+    if (!unhex(p, at + 1, length, reinterpret_cast<uint8_t *>(bytes.data())) ||
+        !link.memory.accessible(address, length, 0))
+      return {"E14"};
+    // Through the emulator, and the code it translated from there goes.
+    if (uc_mem_write(link.uc, address, bytes.data(), length) != UC_ERR_OK) return {"E14"};
+    uc_ctl_remove_cache(link.uc, address, uint64_t(address) + length);
+    return {"OK"};
+  }
+
+  outcome point(const std::string &p) {
+    char type = p.size() > 1 ? p[1] : 0;
+    size_t at = 3;
+    uint32_t address, length;
+    if (p.size() < 3 || p[2] != ',' || !address_length(p, at, address, length)) return {"E01"};
+    if (set_point(type, address, length, p[0] == 'Z')) return {"OK"};
+    return {type == '0' || type == '1' || type == '2' ? "E01" : ""};
+  }
+
+  outcome go(const std::string &p) {
+    size_t at = 1;
+    if (at < p.size()) {
       uint32_t address = number(p, at);
-      uint32_t length = at < p.size() && p[at] == ',' ? number(p, ++at) : 0;
-      std::string bytes;
-      reply = length <= 0x10000 &&
-                      link.memory.read(address, (bytes.resize(length), bytes.data()), length, 0)
-                  ? hex_bytes(bytes.data(), length)
-                  : "E14";
-      break;
+      uc_reg_write(link.uc, UC_X86_REG_EIP, &address);
     }
-    case 'M': {
-      uint32_t address = number(p, at);
-      uint32_t length = at < p.size() && p[at] == ',' ? number(p, ++at) : 0;
-      if (length > 0x10000) { // checked before anything is allocated
-        reply = "E14";
-        break;
+    return {resume(p[0] == 's')};
+  }
+
+  outcome verbose(const std::string &p) {
+    if (p == "vCont?") return {"vCont;c;C;s;S"};
+    if (p.rfind("vCont;c", 0) == 0 || p.rfind("vCont;C", 0) == 0) return {resume(false)};
+    if (p.rfind("vCont;s", 0) == 0 || p.rfind("vCont;S", 0) == 0) return {resume(true)};
+    if (p.rfind("vKill", 0) == 0) return killed = true, outcome{"OK", true};
+    return {};
+  }
+
+  outcome detach(const std::string &) { return detached = true, outcome{"OK", true}; }
+  outcome kill(const std::string &) { return killed = true, outcome{"", true}; }
+  outcome any_thread(const std::string &) { return {"OK"}; }
+
+  static constexpr std::pair<char, handler> handlers[] = {{'?', &stub::stop_reason},
+                                                          {'q', &stub::query},
+                                                          {'H', &stub::any_thread},
+                                                          {'g', &stub::read_registers},
+                                                          {'G', &stub::write_registers},
+                                                          {'p', &stub::read_one_register},
+                                                          {'P', &stub::write_one_register},
+                                                          {'m', &stub::read_memory},
+                                                          {'M', &stub::write_memory},
+                                                          {'Z', &stub::point},
+                                                          {'z', &stub::point},
+                                                          {'v', &stub::verbose},
+                                                          {'c', &stub::go},
+                                                          {'s', &stub::go},
+                                                          {'D', &stub::detach},
+                                                          {'k', &stub::kill}};
+
+  // Answers one packet; an unknown one gets the empty reply.
+  outcome answer(const std::string &p) {
+    for (auto [first, h] : handlers)
+      if (!p.empty() && p[0] == first) {
+        outcome o = (this->*h)(p);
+        // After a fault gdb still reads the state; after an exit there is none.
+        o.ends |= !o.reply.empty() && o.reply[0] == 'W';
+        return o;
       }
-      std::string bytes(length, '\0');
-      bool ok = at < p.size() && p[at] == ':' &&
-                unhex(p, at + 1, length, reinterpret_cast<uint8_t *>(bytes.data())) &&
-                link.memory.accessible(address, length, 0);
-      // Through the emulator, which also drops code it translated from there.
-      reply =
-          ok && uc_mem_write(link.uc, address, bytes.data(), length) == UC_ERR_OK ? "OK" : "E14";
-      if (ok) uc_ctl_remove_cache(link.uc, address, uint64_t(address) + length);
-      break;
-    }
-    case 'Z':
-    case 'z': {
-      char type = p.size() > 1 ? p[1] : 0;
-      at = 3;
-      uint32_t address = number(p, at);
-      uint32_t length = at < p.size() && p[at] == ',' ? number(p, ++at) : 0;
-      reply = set_point(type, address, length, p[0] == 'Z') ? "OK"
-              : type == '0' || type == '1' || type == '2'   ? "E01"
-                                                            : "";
-      break;
-    }
-    case 'v':
-      if (p == "vCont?")
-        reply = "vCont;c;C;s;S";
-      else if (p.rfind("vCont;c", 0) == 0 || p.rfind("vCont;C", 0) == 0)
-        reply = resume(false);
-      else if (p.rfind("vCont;s", 0) == 0 || p.rfind("vCont;S", 0) == 0)
-        reply = resume(true);
-      else if (p.rfind("vKill", 0) == 0)
-        return killed = true, send("OK"), false;
-      break;
-    case 'c':
-    case 's':
-      if (at < p.size()) {
-        uint32_t address = number(p, at);
-        uc_reg_write(link.uc, UC_X86_REG_EIP, &address);
-      }
-      reply = resume(p[0] == 's');
-      break;
-    case 'D':
-      detached = true;
-      send("OK");
-      return false;
-    case 'k':
-      killed = true;
-      return false;
-    }
-    // After a fault gdb still reads the state; after an exit there is none.
-    if (!reply.empty() && reply[0] == 'W') program_ended = true;
-    return send(reply);
+    return {};
   }
 };
 
 } // namespace
+
+std::vector<std::string> answer_packets(gdb_link &link, const std::vector<std::string> &packets) {
+  stub s{link};
+  std::vector<std::string> replies;
+  for (const std::string &p : packets) {
+    stub::outcome o = s.answer(p);
+    replies.push_back(o.reply);
+    if (o.ends) break;
+  }
+  return replies;
+}
 
 std::string serve_gdb(gdb_link &link, uint16_t port) {
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -501,22 +553,17 @@ std::string serve_gdb(gdb_link &link, uint16_t port) {
   s.fd = fd;
   bool program_ended = false;
   while (auto packet = s.receive()) {
-    if (!s.answer(*packet, program_ended) || program_ended) break;
+    stub::outcome o = s.answer(*packet);
+    program_ended = !o.reply.empty() && o.reply[0] == 'W';
+    bool quiet = (*packet)[0] == 'k'; // the one packet gdb expects no reply to
+    if ((!quiet && !s.send(o.reply)) || o.ends) break;
   }
   close(fd);
   // A program gdb let go of runs on to its end.
   if (s.killed) return "killed from gdb";
   // A program whose gdb went away without letting it go ends with it.
   if (!program_ended && !s.detached) return "gdb went away";
-  // The caller runs it on: without the stub's hooks, whose code goes too.
-  if (!program_ended) {
-    for (auto &[address, h] : s.breakpoints) uc_hook_del(link.uc, h);
-    for (auto &[key, h] : s.watchpoints) uc_hook_del(link.uc, h);
-    if (s.after_write) uc_hook_del(link.uc, s.after_write);
-    for (const region &r : link.memory.regions)
-      if (r.prot & prot_exec) uc_ctl_remove_cache(link.uc, r.base, uint64_t(r.base) + r.size);
-  }
-  return {};
+  return {}; // detached: the caller runs the program on
 }
 
 } // namespace kivos

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <unicorn/unicorn.h>
+#include <vector>
 
 namespace kivos {
 
@@ -34,5 +35,10 @@ struct gdb_link {
 // killed the program, "gdb went away" when the connection ended without a
 // detach), or an empty text. The caller runs a detached program on.
 std::string serve_gdb(gdb_link &link, uint16_t port);
+
+// The replies a session gives to each of `packets` (their data, without
+// framing), with no connection: for tests and the fuzzer. A continue runs
+// the program until it stops by itself.
+std::vector<std::string> answer_packets(gdb_link &link, const std::vector<std::string> &packets);
 
 } // namespace kivos

@@ -20,6 +20,8 @@ function(kivos_executable name)
   if(arg_OUTPUT_DIRECTORY)
     set(dir ${arg_OUTPUT_DIRECTORY})
   endif()
+  # Not every generator makes the folder of a command's output.
+  file(MAKE_DIRECTORY ${dir})
 
   add_library(${name}.objects OBJECT ${sources})
   target_link_libraries(${name}.objects PRIVATE kivos::c ${arg_LIBRARIES})

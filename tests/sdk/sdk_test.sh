@@ -10,12 +10,15 @@ install_sdk() { cmake --install "$build" --prefix "$1" >/dev/null; }
 # The hello example configured against the SDK at $1; a library built for the
 # host is refused, not linked into a kivos program.
 cmake_example() {
-  local out=$tmp/hello-build-$RANDOM
-  cmake -S "$source/examples/hello" -B "$out" -G Ninja -DCMAKE_C_COMPILER=clang \
-    -DCMAKE_PREFIX_PATH="$1" >/dev/null
-  cmake --build "$out" >/dev/null
-  [[ $("$1/bin/kivos-run" "$out/kivos/hello" one "two words") == \
-    $'Hello from kivos! 2 arguments\n  1: one\n  2: two words' ]]
+  local out
+  for generator in Ninja "Unix Makefiles"; do
+    out=$tmp/hello-build-$RANDOM
+    cmake -S "$source/examples/hello" -B "$out" -G "$generator" -DCMAKE_C_COMPILER=clang \
+      -DCMAKE_PREFIX_PATH="$1" >/dev/null
+    cmake --build "$out" >/dev/null
+    [[ $("$1/bin/kivos-run" "$out/kivos/hello" one "two words") == \
+      $'Hello from kivos! 2 arguments\n  1: one\n  2: two words' ]]
+  done
   "$1/bin/kivos-meta" --check "$out/kivos/hello"
   mkdir -p "$tmp/mixed"
   echo 'int two(void) { return 2; }' >"$tmp/mixed/two.c"
@@ -43,8 +46,11 @@ kivos_cc() {
     'int main(void) { return printf("%d\n", two() + three() + four()) < 0; }' >main.c
   "$cc" -c -I inc two.c -o two.o
   llvm-ar rcs libtwo.a two.o
-  "$cc" -O0 -g main.c three.s four.S -L. -ltwo -Wl,-Map,sum.map -o sum
+  "$cc" -O0 -g main.c three.s four.S -L. -ltwo -lm -lc -Wl,-Map,sum.map -Wl,-t -o sum >inputs
   [[ $("$1/bin/kivos-run" sum) == 9 && -s sum.map ]]
+  if grep -E '^/(usr|lib)/' inputs; then false; fi # nothing of the host's
+  got=$("$cc" main.c -lnosuch 2>&1) && false
+  [[ $got == *"unable to find library -lnosuch"* ]]
   "$1/bin/kivos-meta" --check sum
   [[ $("$cc" -E -I inc two.c | tail -1) == 'int two(void) { return 2; }' ]]
   got=$("$cc" -c two.c main.c -o x.o 2>&1) && false
@@ -70,6 +76,17 @@ toolchain_example() {
   done
   grep -q -- -Os "$tmp/greet-MinSizeRel/build.ninja"
   if grep -q -- -Oz "$tmp/greet-Debug/build.ninja"; then false; fi
+  # Assembly is a language of the toolchain like C, with -g in a Debug build.
+  mkdir -p "$tmp/asm" && cd "$tmp/asm"
+  printf '%s\n' 'cmake_minimum_required(VERSION 3.25)' 'project(asm C ASM)' \
+    'add_executable(seven main.c seven.S)' >CMakeLists.txt
+  printf 'int seven(void);\nint main(void) { return seven(); }\n' >main.c
+  printf '.globl seven\nseven: movl $7, %%eax\nret\n' >seven.S
+  got=$(cmake -S . -B build -DCMAKE_BUILD_TYPE=Debug -DCMAKE_TOOLCHAIN_FILE="$1/lib/cmake/Kivos/kivos.cmake" 2>&1)
+  if grep -qiE 'unknown|did not find' <<<"$got"; then false; fi
+  got=$(cmake --build build -v)
+  grep -q -- '-g .*seven.S' <<<"$got"
+  "$1/bin/kivos-run" build/seven || [[ $? == 7 ]]
 }
 
 relocatable() {

@@ -65,6 +65,10 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/sdk/changelog.gz
 add_custom_target(kivos_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/sdk/changelog.gz)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/sdk/debian/copyright ${CMAKE_BINARY_DIR}/sdk/changelog.gz
         DESTINATION ${doc})
+# What a kivos developer reads: the runtime, the kernel interface, the tools.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/runtime.md ${PROJECT_SOURCE_DIR}/docs/kernel.md
+              ${PROJECT_SOURCE_DIR}/README.md
+        DESTINATION ${doc})
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/sdk/debian/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME kivos-sdk)
 

@@ -49,6 +49,8 @@ kivos_cc() {
   "$cc" -O0 -g main.c three.s four.S -L. -ltwo -lm -lc -Wl,-Map,sum.map -Wl,-t -o sum >inputs
   [[ $("$1/bin/kivos-run" sum) == 9 && -s sum.map ]]
   if grep -E '^/(usr|lib)/' inputs; then false; fi # nothing of the host's
+  printf '#include <stdio.h>\nint main(void) { return printf("%%s %%d", 4, "x"); }\n' >bad.c
+  [[ $("$cc" -Wall -c bad.c -o bad.o 2>&1 | grep -c 'warning: format') == 2 ]]
   got=$("$cc" main.c -lnosuch 2>&1) && false
   [[ $got == *"unable to find library -lnosuch"* ]]
   "$1/bin/kivos-meta" --check sum
@@ -127,7 +129,9 @@ deb_package() {
   dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | sort >"$tmp/packaged"
   diff -u "$tmp/installed" "$tmp/packaged"
   dpkg-deb -f "$deb" Depends | grep -q libunicorn2
-  for f in copyright changelog.gz; do grep -qx "usr/share/doc/kivos-sdk/$f" "$tmp/packaged"; done
+  for f in copyright changelog.gz runtime.md kernel.md README.md; do
+    grep -qx "usr/share/doc/kivos-sdk/$f" "$tmp/packaged"
+  done
   for f in kivos-run kivos-cc; do grep -qx "usr/share/man/man1/$f.1.gz" "$tmp/packaged"; done
   if command -v lintian >/dev/null; then lintian --fail-on error,warning "$deb"; fi
 }

@@ -184,7 +184,7 @@ const command_case command_cases[] = {
      0, "= -5\n= -7\n"},
     {"$RUN -e inject=_exit:retval=5 $H; $RUN -e inject=write:when=2 $H", 125,
      "_exit cannot be injected, it always ends the program\nTry 'kivos-run --help'.\nkivos-run: "
-     "-e inject wants CALL,...:retval=N[:when=K]"},
+     "-e inject wants CALL,...:retval=N|error=NAME[:when=K]"},
     {"$RUN --drives 3 --current 0 --probe 1=0 --probe=2=-1 $H", 0,
      "(current)\nDrive 1: Not present\nDrive 2: query error\n"},
     {"$RUN --drives fail $H", 1, "hdtab: failed to query drives\n"},
@@ -263,6 +263,10 @@ const command_case command_cases[] = {
     // A host program feeds a kivos one through a named pipe.
     {"mkfifo $D/f; (printf 'from host' >$D/f &); $RUN --timeout 5 --root $D $P/child file f", 0,
      "from host"},
+    // SIGINT ends a run as it ends strace: the table still comes out.
+    {"$RUN -c $P/faults endless 2>$D/e & sleep 0.3; kill -INT $!; wait $!; echo \"status $?\"; "
+     "grep -c total $D/e",
+     0, "status 130\n1\n"},
     // The habits of strace, a profile that adds up, and the version.
     {"$RUN --drives 1 --fold-writes $H 2>&1 >/dev/null", 0,
      "write(1, \"Detected logical drives: 1\\n\", 27) = 27 [27 one-byte writes folded]\n"},
@@ -289,8 +293,14 @@ const command_case command_cases[] = {
     {"$RUN -T -r -e trace=drive_count $H 2>&1 >/dev/null | grep -cE '^ +0\\.[0-9]{6} "
      "drive_count\\(\\) = 4 <0\\.[0-9]{6}>$'",
      0, "1\n"},
-    {"$RUN -t -e trace=_exit $H 2>&1 >/dev/null | grep -cE '^[0-9:]{8}\\.[0-9]{6} _exit'", 0,
+    {"$RUN -tt -e trace=_exit $H 2>&1 >/dev/null | grep -cE '^[0-9:]{8}\\.[0-9]{6} _exit'", 0,
      "1\n"},
+    // More of strace's spellings: -ttt, a negated set, errors by name, a read
+    // of nothing shown as "".
+    {"$RUN -f -ttt -e 'trace=!write,drive' $H 2>&1 >/dev/null | sed -E 's/^[0-9]{10}\\.[0-9]{6} "
+     "//'; $RUN -e inject=drive_count:error=EIO -e trace=all $H 2>&1 >/dev/null | head -1; printf "
+     "'' | $RUN -e trace=read $P/file_streams standard_input 2>&1 >/dev/null | head -1",
+     0, "_exit(0) = ?\ndrive_count() = -5 EIO (injected)\nread(0, \"\", 1) = 0\n"},
     {"$RUN -c $H 2>&1 >/dev/null | grep -cE ' 109 +write$| 116 +total$'", 0, "2\n"},
     {"$RUN --trace --root $D $P/files cat missing", 0,
      "open(\"missing\", O_RDONLY, 0x0) = -2 ENOENT\n"},

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,9 @@
 #include "../common/text.h"
 
 namespace {
+
+// A signal that ended the run: kivos-run ends by it too, once all is said.
+int ended_by = 0;
 
 const char usage[] =
     "Usage: kivos-run [OPTIONS] PROGRAM [ARGS...]\n"
@@ -44,15 +48,18 @@ const char usage[] =
     "  --trace               print one line per system call on standard error, in\n"
     "                        the style of strace; the options below imply it:\n"
     "  -e trace=CALL,...     only these calls, by name (write, open, ...) or class\n"
-    "                        (console, file, process, drive, stream)\n"
-    "  -e inject=CALL,...:retval=N[:when=K]\n"
+    "                        (console, file, desc, process, drive, stream, all);\n"
+    "                        -e trace=!CALL,... all but these\n"
+    "  -e inject=CALL,...:retval=N[:when=K], or :error=NAME (ENOENT, ...)\n"
     "                        do not serve these calls (any but _exit): each\n"
-    "                        returns N (only the K-th of them, with when), to try\n"
-    "                        a program's error paths; may be repeated\n"
+    "                        returns N, or -NAME (only the K-th of them, with\n"
+    "                        when), to try a program's error paths; repeatable\n"
     "  -s N                  show at most N bytes of each buffer (default 32)\n"
     "  -o FILE               write the trace to FILE\n"
-    "  -t, -r                each line starts with the time of day, or with the\n"
+    "  -t, -tt, -ttt, -r     each line starts with the time of day (-tt: with\n"
+    "                        microseconds, -ttt: seconds since 1970), or with the\n"
     "                        seconds since the line before\n"
+    "  -f                    accepted: children are always traced\n"
     "  -T                    each line ends with the time spent in the call\n"
     "  -c                    no lines: a table of calls, errors and time at the end\n"
     "  --fold-writes         one line for each run of one-byte writes to the same\n"
@@ -116,8 +123,14 @@ bool parse_seconds(const char *s, double &out) {
   return true;
 }
 
-// The calls named in NAMES ("write,open" or a class such as "file").
+// The calls named in NAMES ("write,open" or a class such as "file"), or
+// all but those with a leading '!'.
 std::vector<uint32_t> calls_in(const std::string &names) {
+  if (!names.empty() && names[0] == '!') {
+    std::vector<uint32_t> but = calls_in(names.substr(1)), all = kivos::calls_named("all");
+    std::erase_if(all, [&](uint32_t n) { return std::count(but.begin(), but.end(), n) > 0; });
+    return all;
+  }
   std::vector<uint32_t> all;
   for (size_t at = 0; at <= names.size();) {
     size_t comma = std::min(names.find(',', at), names.size());
@@ -128,6 +141,15 @@ std::vector<uint32_t> calls_in(const std::string &names) {
     at = comma + 1;
   }
   return all;
+}
+
+// The error number called NAME (ENOENT, ...), or a number as it is; 0 for none.
+long long errno_named(const std::string &name) {
+  long long n;
+  if (parse_int(name.c_str(), 1, 4095, n)) return n;
+  for (int e = 1; e < 4096; ++e)
+    if (const char *known = strerrorname_np(e); known && name == known) return e;
+  return 0;
 }
 
 // A forced result: -e inject=CALL,...:retval=N[:when=K].
@@ -155,19 +177,23 @@ injection parse_injection(const std::string &v) {
     std::string field = v.substr(at, end - at);
     if (field.rfind("retval=", 0) == 0 && parse_int(field.c_str() + 7, INT32_MIN, INT32_MAX, n))
       in.result = int32_t(n), has_result = true;
+    else if (field.rfind("error=", 0) == 0 && (n = errno_named(field.substr(6))) > 0)
+      in.result = -int32_t(n), has_result = true;
     else if (field.rfind("when=", 0) == 0 && parse_int(field.c_str() + 5, 1, INT64_MAX, n))
       in.when = n;
     else
-      fail("-e inject: '" + field + "' is neither retval=N nor when=K");
+      fail("-e inject: '" + field + "' is none of retval=N, error=NAME (ENOENT, ...), when=K");
     at = end + 1;
   }
-  if (!has_result) fail("-e inject wants CALL,...:retval=N[:when=K], not '" + v + "'");
+  if (!has_result) fail("-e inject wants CALL,...:retval=N|error=NAME[:when=K], not '" + v + "'");
   return in;
 }
 
 void print_profile(const kivos::run_result &r, const std::string &program) {
   if (r.profile.empty()) {
-    std::fprintf(stderr, "kivos-run: no profile: %s has no symbol table (its .elf twin has)\n",
+    std::fprintf(stderr,
+                 "kivos-run: no profile: %s has no symbol table; profile it as built, before "
+                 "it is stripped (kivos_executable() keeps that as NAME.elf)\n",
                  program.c_str());
     return;
   }
@@ -275,9 +301,16 @@ int run(int argc, char **argv) {
       o.trace_with.string_limit = size_t(n);
     } else if (opt == "-o") {
       trace_path = next();
-    } else if (opt == "-t" || opt == "-r" || opt == "-T" || opt == "-c" || opt == "--fold-writes") {
+    } else if (opt == "-f") {
+      // strace's habit: children are always traced here.
+    } else if (opt == "-t" || opt == "-tt" || opt == "-ttt" || opt == "-r" || opt == "-T" ||
+               opt == "-c" || opt == "--fold-writes") {
       kivos::trace_options &w = o.trace_with;
-      if (opt == "-t") w.stamps = kivos::trace_options::absolute;
+      using k = kivos::trace_options;
+      if (opt[1] == 't') // each -t says more, as strace's do
+        w.stamps = opt == "-ttt" || w.stamps == k::absolute_us ? k::epoch
+                   : opt == "-tt" || w.stamps == k::absolute   ? k::absolute_us
+                                                               : k::absolute;
       if (opt == "-r") w.stamps = kivos::trace_options::relative;
       w.durations |= opt == "-T";
       w.summary |= opt == "-c";
@@ -341,6 +374,7 @@ int run(int argc, char **argv) {
   o.program = argv[i];
   for (; i < argc; ++i) o.args.push_back(argv[i]);
 
+  o.end_on_signals = true; // the tables and reports come out all the same
   auto start = std::chrono::steady_clock::now();
   if (!trace_path.empty()) {
     trace_file = open_output(trace_path, o.timeout_seconds);
@@ -372,6 +406,7 @@ int run(int argc, char **argv) {
   if (!r.output_error.empty())
     std::fprintf(stderr, "kivos-run: standard output: %s; the program's output was lost\n",
                  r.output_error.c_str());
+  if (r.end == kivos::run_end::signal) ended_by = r.signal;
   return status;
 }
 
@@ -386,7 +421,12 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "kivos-run: standard output: %s\n", err.c_str());
       return kivos::exit_tool_error;
     }
-    return tools::output_error(stderr).empty() ? status : kivos::exit_tool_error;
+    if (!tools::output_error(stderr).empty()) return kivos::exit_tool_error;
+    if (ended_by) {
+      std::signal(ended_by, SIG_DFL);
+      std::raise(ended_by);
+    }
+    return status;
   } catch (const std::exception &e) {
     std::fprintf(stderr, "kivos-run: %s\n", e.what());
     return kivos::exit_tool_error;

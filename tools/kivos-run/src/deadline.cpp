@@ -1,5 +1,6 @@
 // The time limit of a run, enforced by a signal that also cuts short any
-// host call the stand-in is blocked in.
+// host call the stand-in is blocked in; and SIGINT and SIGTERM, which end
+// a run the same way when the caller asks for it.
 #include "kernel.h"
 
 #include <unistd.h>
@@ -8,11 +9,17 @@ namespace kivos {
 namespace {
 
 volatile sig_atomic_t g_time_up;
+volatile sig_atomic_t g_ending_signal;
 void (*volatile g_stop)(void *);
 void *volatile g_stop_arg;
 
 void on_alarm(int) {
   g_time_up = 1;
+  if (g_stop) g_stop(g_stop_arg);
+}
+
+void on_ending_signal(int signal) {
+  g_ending_signal = signal;
   if (g_stop) g_stop(g_stop_arg);
 }
 
@@ -22,12 +29,32 @@ bool time_up() {
   return g_time_up;
 }
 
+int ending_signal() {
+  return g_ending_signal;
+}
+
+ending_signals::ending_signals(void (*stop)(void *), void *stop_arg) {
+  g_ending_signal = 0;
+  g_stop_arg = stop_arg;
+  g_stop = stop;
+  struct sigaction on = {};
+  on.sa_handler = on_ending_signal; // no SA_RESTART: blocked calls return EINTR
+  sigemptyset(&on.sa_mask);
+  sigaction(SIGINT, &on, &before[0]);
+  sigaction(SIGTERM, &on, &before[1]);
+}
+
+ending_signals::~ending_signals() {
+  sigaction(SIGINT, &before[0], nullptr);
+  sigaction(SIGTERM, &before[1], nullptr);
+}
+
 deadline_alarm::deadline_alarm(const std::chrono::steady_clock::time_point *deadline,
                                void (*stop)(void *), void *stop_arg) {
   g_time_up = 0;
-  if (!deadline) return;
   g_stop_arg = stop_arg;
   g_stop = stop;
+  if (!deadline) return;
   struct sigaction on = {};
   on.sa_handler = on_alarm; // no SA_RESTART: blocked calls return EINTR
   sigemptyset(&on.sa_mask);

@@ -667,7 +667,7 @@ bool runner::run_guest(guest &g, size_t count) {
     end_guest(g, fault_signal(g.fault), "killed by fault: " + fault_name(g.fault));
     return false;
   }
-  if (instruction_limit_hit || sys.deadline_hit || time_up()) return false;
+  if (instruction_limit_hit || sys.deadline_hit || time_up() || ending_signal()) return false;
   size_t timed_out = 0;
   uc_query(g.uc, UC_QUERY_TIMEOUT, &timed_out);
   if (timed_out) {
@@ -693,7 +693,8 @@ bool runner::run_guest(guest &g, size_t count) {
 bool runner::schedule(bool until_first_ready) {
   for (;;) {
     guest &f = first();
-    if (f.ended || f.faulted || instruction_limit_hit || sys.deadline_hit || time_up())
+    if (f.ended || f.faulted || instruction_limit_hit || sys.deadline_hit || time_up() ||
+        ending_signal())
       return false;
     if (interrupted) return true;
     if (until_first_ready && !f.pending) return true;
@@ -728,6 +729,12 @@ bool runner::schedule(bool until_first_ready) {
 void runner::conclude_first(uc_err) {
   guest &f = first();
   if (result.end == run_end::deadlock) return;
+  if (int signal = ending_signal(); signal && !f.ended && !f.faulted) {
+    result.end = run_end::signal;
+    result.signal = signal;
+    result.message = std::string("ended by ") + (signal == SIGINT ? "SIGINT" : "SIGTERM");
+    return;
+  }
   if (f.ended && !f.faulted) {
     result.end = run_end::exited;
     return;
@@ -772,12 +779,12 @@ void runner::execute() {
   }
   // Besides the emulator's own time limit, which a very short limit can
   // slip past, and for a process blocked in the host.
-  deadline_alarm alarm(
-      timeout_us ? &sys.deadline : nullptr,
-      [](void *self) {
-        if (guest *g = static_cast<runner *>(self)->running) uc_emu_stop(g->uc);
-      },
-      this);
+  auto stop = [](void *self) {
+    if (guest *g = static_cast<runner *>(self)->running) uc_emu_stop(g->uc);
+  };
+  deadline_alarm alarm(timeout_us ? &sys.deadline : nullptr, stop, this);
+  std::optional<ending_signals> signals;
+  if (options.end_on_signals) signals.emplace(stop, this);
   schedule();
   conclude_first(UC_ERR_OK);
 }
@@ -894,6 +901,8 @@ int exit_code(const run_result &r) {
   case run_end::instruction_limit:
   case run_end::deadlock:
     return exit_timeout;
+  case run_end::signal:
+    return 128 + r.signal;
   case run_end::load_error:
     break;
   }

@@ -41,6 +41,20 @@ private:
   struct sigaction before {};
 };
 
+// While it lives, SIGINT and SIGTERM stop the run as the time limit does
+// (through the deadline alarm's stop) instead of killing the process;
+// ending_signal() then says which came.
+struct ending_signals {
+  ending_signals(void (*stop)(void *), void *stop_arg);
+  ~ending_signals();
+  ending_signals(const ending_signals &) = delete;
+  ending_signals &operator=(const ending_signals &) = delete;
+
+private:
+  struct sigaction before[2] {};
+};
+int ending_signal();
+
 inline constexpr uint32_t max_descriptors = 64;
 inline constexpr size_t max_processes = 64;
 inline constexpr size_t pipe_capacity = 1 << 16;

@@ -104,10 +104,14 @@ std::string trace_line(const trap_record &t, const guest_memory &memory, bool se
         break;
       }
       case arg::buffer_in:
-      case arg::buffer_out:
-        // The bytes, unless there were none to show because the call failed.
-        line += t.data.empty() && regs[i + 1] != 0 ? tools::hex(v) : quote(t.data, string_limit);
+      case arg::buffer_out: {
+        // The bytes, unless there were none to show because the call failed
+        // (a read of nothing shows "").
+        bool none = t.data.empty() && regs[i + 1] != 0 &&
+                    !(info->args[i] == arg::buffer_out && t.result == 0);
+        line += none ? tools::hex(v) : quote(t.data, string_limit);
         break;
+      }
       }
     }
   }
@@ -125,7 +129,7 @@ std::vector<uint32_t> calls_named(const std::string &name) {
   std::vector<uint32_t> numbers;
   for (const syscall_row &row : syscall_table()) {
     std::string classes = std::string(",") + row.classes + ",";
-    if (name == row.name || classes.find("," + name + ",") != std::string::npos)
+    if (name == "all" || name == row.name || classes.find("," + name + ",") != std::string::npos)
       numbers.push_back(row.number);
   }
   return numbers;
@@ -135,14 +139,20 @@ void tracer::print(const std::string &line, double start, double seconds) {
   const trace_options &w = options.trace_with;
   std::string prefix, suffix;
   char buf[64];
-  if (w.stamps == trace_options::absolute) {
+  if (w.stamps == trace_options::absolute || w.stamps == trace_options::absolute_us ||
+      w.stamps == trace_options::epoch) {
+    // As strace's -t, -tt and -ttt: the time of day, with microseconds, or
+    // seconds since the epoch.
     auto now = std::chrono::system_clock::now();
     auto us = std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
     std::time_t secs = std::time_t(us / 1000000);
     std::tm tm;
     localtime_r(&secs, &tm);
     std::strftime(buf, sizeof buf, "%H:%M:%S", &tm);
-    prefix = std::string(buf) + "." + std::to_string(1000000 + us % 1000000).substr(1) + " ";
+    std::string micro = "." + std::to_string(1000000 + us % 1000000).substr(1);
+    prefix = w.stamps == trace_options::epoch         ? std::to_string(secs) + micro + " "
+             : w.stamps == trace_options::absolute_us ? std::string(buf) + micro + " "
+                                                      : std::string(buf) + " ";
   } else if (w.stamps == trace_options::relative) {
     std::snprintf(buf, sizeof buf, "%10.6f ", start - last_start);
     prefix = buf;

@@ -36,6 +36,7 @@ enum class run_end {
   timeout,           // the time limit ran out
   instruction_limit, // the instruction limit ran out
   deadlock,          // every process waits for another
+  signal,            // SIGINT or SIGTERM came (with run_options::end_on_signals)
   load_error,        // the program could not be loaded
 };
 
@@ -80,7 +81,7 @@ using trap_override = std::function<std::optional<int32_t>(const trap_record &)>
 struct trace_options {
   std::vector<uint32_t> only; // the calls to show; empty: all
   size_t string_limit = 32;   // bytes of a buffer shown before "..."
-  enum { none, absolute, relative } stamps = none;
+  enum { none, absolute, absolute_us, epoch, relative } stamps = none; // -t, -tt, -ttt, -r
   bool durations = false;   // the time spent in each call
   bool summary = false;     // a table of counts, errors and time at the end, no lines
   bool fold_writes = false; // one line for a run of one-byte writes to one descriptor
@@ -105,6 +106,7 @@ struct run_options {
   bool real_sleep = true;           // usleep and sleep wait for real
   bool store_shortcut = true;       // skip Unicorn 2.0.1's page collection on each store
   uint32_t stack_size = 1u << 20;
+  bool end_on_signals = false; // SIGINT and SIGTERM end the run, which still reports
   // The time-stamp counter the program reads: the host's when absent (it
   // differs from run to run); else this value, one more at each read.
   std::optional<uint64_t> fixed_tsc;
@@ -119,6 +121,7 @@ struct profile_entry {
 struct run_result {
   run_end end = run_end::load_error;
   int exit_status = 0; // for run_end::exited
+  int signal = 0;      // for run_end::signal
   std::string message; // what went wrong, for every end but exited
   fault_report fault;              // of the first process
   std::string console;            // with capture_console

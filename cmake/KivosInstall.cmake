@@ -10,11 +10,12 @@ install(TARGETS kivos-run kivos-meta RUNTIME DESTINATION bin)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/libc/include/ ${PROJECT_SOURCE_DIR}/libc/abi/
         DESTINATION ${sysroot}/include)
 install(FILES $<TARGET_FILE:kivos_c> DESTINATION ${sysroot}/lib)
-# What -lc and -lm find in the sysroot: the runtime, and nothing (its few
-# mathematical functions are in the runtime).
-install(FILES $<TARGET_FILE:kivos_c> DESTINATION ${sysroot}/lib RENAME libc.a)
-file(WRITE ${CMAKE_BINARY_DIR}/sdk/libm.a "!<arch>\n")
-install(FILES ${CMAKE_BINARY_DIR}/sdk/libm.a DESTINATION ${sysroot}/lib)
+# What -lc and -lm find in the sysroot: the runtime, which holds what
+# mathematics there is (an empty archive would be refused by the package
+# checker, and links the same).
+foreach(name c m)
+  install(FILES $<TARGET_FILE:kivos_c> DESTINATION ${sysroot}/lib RENAME lib${name}.a)
+endforeach()
 install(FILES $<TARGET_OBJECTS:kivos_crt0> DESTINATION ${sysroot}/lib RENAME crt0.o)
 install(FILES ${KIVOS_LINKER_SCRIPT} ${KIVOS_BUILTINS} DESTINATION ${sysroot}/lib)
 install(PROGRAMS ${CMAKE_BINARY_DIR}/kivos/hdtab DESTINATION ${sysroot}/bin)
@@ -29,6 +30,7 @@ install(CODE "
                           \"\${root}/bin/kivos-run\" \"\${root}/bin/kivos-meta\"
                   COMMAND ${KIVOS_STRIP} --strip-debug --keep-section=.debug_frame
                           \"\${root}/${sysroot}/lib/libkivos_c.a\" \"\${root}/${sysroot}/lib/libc.a\"
+                          \"\${root}/${sysroot}/lib/libm.a\"
                           \"\${root}/${sysroot}/lib/crt0.o\"
                   COMMAND_ERROR_IS_FATAL ANY)")
 

@@ -299,8 +299,8 @@ const command_case command_cases[] = {
     // of nothing shown as "".
     {"$RUN -f -ttt -e 'trace=!write,drive' $H 2>&1 >/dev/null | sed -E 's/^[0-9]{10}\\.[0-9]{6} "
      "//'; $RUN -e inject=drive_count:error=EIO -e trace=all $H 2>&1 >/dev/null | head -1; printf "
-     "'' | $RUN -e trace=read $P/file_streams standard_input 2>&1 >/dev/null | head -1",
-     0, "_exit(0) = ?\ndrive_count() = -5 EIO (injected)\nread(0, \"\", 1) = 0\n"},
+     "'' | $RUN -y -e trace=read $P/file_streams standard_input 2>&1 >/dev/null | head -1",
+     0, "_exit(0) = ?\ndrive_count() = -5 EIO (injected)\nread(0<console>, \"\", 1) = 0\n"},
     {"$RUN -c $H 2>&1 >/dev/null | grep -cE ' 109 +write$| 116 +total$'", 0, "2\n"},
     {"$RUN --trace --root $D $P/files cat missing", 0,
      "open(\"missing\", O_RDONLY, 0x0) = -2 ENOENT\n"},

@@ -60,6 +60,7 @@ const char usage[] =
     "                        microseconds, -ttt: seconds since 1970), or with the\n"
     "                        seconds since the line before\n"
     "  -f                    accepted: children are always traced\n"
+    "  -y                    show what descriptors refer to: 3</notes.txt>\n"
     "  -T                    each line ends with the time spent in the call\n"
     "  -c                    no lines: a table of calls, errors and time at the end\n"
     "  --fold-writes         one line for each run of one-byte writes to the same\n"
@@ -301,6 +302,9 @@ int run(int argc, char **argv) {
       o.trace_with.string_limit = size_t(n);
     } else if (opt == "-o") {
       trace_path = next();
+    } else if (opt == "-y") {
+      o.trace_with.paths = true;
+      if (!o.trace) o.trace = stderr;
     } else if (opt == "-f") {
       // strace's habit: children are always traced here.
     } else if (opt == "-t" || opt == "-tt" || opt == "-ttt" || opt == "-r" || opt == "-T" ||

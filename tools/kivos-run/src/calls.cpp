@@ -196,6 +196,7 @@ outcome open(system &s, process &p, uint32_t path_addr, uint32_t flags) {
   if (!fifo) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   auto o = std::make_shared<open_object>(open_object::file);
   o->host_fd = fd;
+  o->name = path[0] == '/' ? path : p.cwd == "/" ? "/" + path : p.cwd + "/" + path;
   o->readable = access != 1;
   o->writable = access != 0;
   o->host_waits = fifo;
@@ -253,12 +254,16 @@ outcome sleep_for(system &s, process &p, uint32_t usec) {
   return outcome::waiting();
 }
 
-outcome pipe(system &, process &p, uint32_t fds) {
+outcome pipe(system &s, process &p, uint32_t fds) {
   if (!p.memory.accessible(fds, 8, prot_write)) return -EFAULT;
   auto q = std::make_shared<pipe_buffer>();
-  int32_t in = install(p, std::make_shared<open_object>(open_object::pipe_in, q));
+  std::string name = "pipe:[" + std::to_string(s.next_pipe++) + "]";
+  auto read_end = std::make_shared<open_object>(open_object::pipe_in, q);
+  auto write_end = std::make_shared<open_object>(open_object::pipe_out, q);
+  read_end->name = write_end->name = name;
+  int32_t in = install(p, read_end);
   if (in < 0) return in;
-  int32_t out = install(p, std::make_shared<open_object>(open_object::pipe_out, q));
+  int32_t out = install(p, write_end);
   if (out < 0) {
     p.fds[size_t(in)].reset();
     return out;

@@ -25,6 +25,7 @@ int32_t drive_table::probe(int32_t index) const {
 }
 
 open_object::open_object(kind_t k, std::shared_ptr<pipe_buffer> p) : kind(k), pipe(std::move(p)) {
+  if (k == console_in || k == console_out) name = "console";
   readable = k == console_in || k == pipe_in;
   writable = k == console_out || k == pipe_out;
   if (pipe) ++(k == pipe_in ? pipe->readers : pipe->writers);
@@ -296,9 +297,13 @@ outcome system::serve(process &p, trap_record &t, bool &served) {
   bool again = p.pending.has_value(); // a call that waited is served again
   // What the program hands over is kept as it was before the call.
   if (keep_data && row && !again) {
-    for (int i = 0; i < 2; ++i)
-      if (row->args[i] == arg::buffer_in && !p.memory.append(regs[i], regs[i + 1], t.data))
+    for (int i = 0; i < 3; ++i) {
+      if (i < 2 && row->args[i] == arg::buffer_in && !p.memory.append(regs[i], regs[i + 1], t.data))
         t.data.clear();
+      if (options.trace_with.paths && row->args[i] == arg::descriptor &&
+          regs[i] < max_descriptors && p.fds[regs[i]])
+        t.descriptors[i] = p.fds[regs[i]]->name;
+    }
   }
   if (options.override_result && t.number != KIVOS_SYS_EXIT && !again) {
     if (std::optional<int32_t> forced = options.override_result(t)) {

@@ -77,6 +77,7 @@ struct open_object {
   bool readable = false, writable = false, nonblock = false;
   bool host_waits = false; // a host FIFO: reads and writes may have to wait for the host
   std::shared_ptr<pipe_buffer> pipe;
+  std::string name; // what it is, for the trace: a path in the root, "pipe:[N]", "console"
 
   open_object(kind_t k, std::shared_ptr<pipe_buffer> p = nullptr);
   ~open_object();
@@ -155,6 +156,7 @@ struct system {
   root_fs fs;
   std::vector<std::unique_ptr<process>> processes; // by pid order; [0] is the first
   int32_t next_pid = 1;
+  uint32_t next_pipe = 1; // numbers pipes for the trace
   uint64_t epoch = 0; // grows whenever a call may have changed what others wait for
 
   bool keep_data = false; // fill trap_record::data (for the trace and the log)

@@ -84,8 +84,11 @@ std::string trace_line(const trap_record &t, const guest_memory &memory, bool se
       case arg::none:
         break;
       case arg::integer:
+        line += std::to_string(int32_t(v));
+        break;
       case arg::descriptor:
         line += std::to_string(int32_t(v));
+        if (!t.descriptors[i].empty()) line += "<" + t.descriptors[i] + ">";
         break;
       case arg::count:
       case arg::length:

@@ -28,6 +28,9 @@ struct trap_record {
   int32_t result = 0;
   std::string data;      // bytes the program handed over (write, writefile) or received (read)
   bool injected = false; // the result was forced (run_options::override_result), not served
+  // What each descriptor argument referred to when the call was made, with
+  // trace_options::paths ("/notes.txt", "pipe:[2]", "console").
+  std::string descriptors[3];
 };
 
 enum class run_end {
@@ -85,6 +88,7 @@ struct trace_options {
   bool durations = false;   // the time spent in each call
   bool summary = false;     // a table of counts, errors and time at the end, no lines
   bool fold_writes = false; // one line for a run of one-byte writes to one descriptor
+  bool paths = false;       // descriptors shown with what they refer to, as 3</notes.txt>
 };
 
 struct run_options {

@@ -349,29 +349,16 @@ bool guest::mem_hook(uc_engine *, uc_mem_type type, uint64_t address, int, int64
     g.probe_hit = type == g.fault_type && uint32_t(address) == g.fault.address;
     return false;
   }
+  constexpr std::pair<uc_mem_type, fault_kind> kinds[] = {
+      {UC_MEM_READ_UNMAPPED, fault_kind::read_unmapped},
+      {UC_MEM_WRITE_UNMAPPED, fault_kind::write_unmapped},
+      {UC_MEM_FETCH_UNMAPPED, fault_kind::fetch_unmapped},
+      {UC_MEM_READ_PROT, fault_kind::read_protected},
+      {UC_MEM_WRITE_PROT, fault_kind::write_read_only},
+      {UC_MEM_FETCH_PROT, fault_kind::fetch_non_executable}};
   fault_kind kind = fault_kind::memory_access;
-  switch (type) {
-  case UC_MEM_READ_UNMAPPED:
-    kind = fault_kind::read_unmapped;
-    break;
-  case UC_MEM_WRITE_UNMAPPED:
-    kind = fault_kind::write_unmapped;
-    break;
-  case UC_MEM_FETCH_UNMAPPED:
-    kind = fault_kind::fetch_unmapped;
-    break;
-  case UC_MEM_READ_PROT:
-    kind = fault_kind::read_protected;
-    break;
-  case UC_MEM_WRITE_PROT:
-    kind = fault_kind::write_read_only;
-    break;
-  case UC_MEM_FETCH_PROT:
-    kind = fault_kind::fetch_non_executable;
-    break;
-  default:
-    break;
-  }
+  for (auto [t, k] : kinds)
+    if (t == type) kind = k;
   uint32_t stack_low = stack_top - g.stack_size;
   if ((type == UC_MEM_WRITE_UNMAPPED || type == UC_MEM_READ_UNMAPPED) &&
       uint32_t(address) - (stack_low - page_size) < page_size)

@@ -78,31 +78,21 @@ int root_fs::open_parent(const std::string &cwd, const std::string &path, std::s
 }
 
 int root_fs::mkdir(const std::string &cwd, const std::string &path) const {
-  std::string base;
-  fd_guard dir{open_parent(cwd, path, base)};
-  if (dir.fd < 0) return dir.fd;
-  return ::mkdirat(dir.fd, base.c_str(), 0755) == 0 ? 0 : -errno;
+  return in_parent(cwd, path, [](int dir, const char *base) { return ::mkdirat(dir, base, 0755); });
 }
 
 int root_fs::unlink(const std::string &cwd, const std::string &path) const {
-  std::string base;
-  fd_guard dir{open_parent(cwd, path, base)};
-  if (dir.fd < 0) return dir.fd;
-  return ::unlinkat(dir.fd, base.c_str(), 0) == 0 ? 0 : -errno;
+  return in_parent(cwd, path, [](int dir, const char *base) { return ::unlinkat(dir, base, 0); });
 }
 
 int root_fs::mkfifo(const std::string &cwd, const std::string &path) const {
-  std::string base;
-  fd_guard dir{open_parent(cwd, path, base)};
-  if (dir.fd < 0) return dir.fd;
-  return ::mkfifoat(dir.fd, base.c_str(), 0644) == 0 ? 0 : -errno;
+  return in_parent(cwd, path,
+                   [](int dir, const char *base) { return ::mkfifoat(dir, base, 0644); });
 }
 
 int root_fs::rmdir(const std::string &cwd, const std::string &path) const {
-  std::string base;
-  fd_guard dir{open_parent(cwd, path, base)};
-  if (dir.fd < 0) return dir.fd;
-  return ::unlinkat(dir.fd, base.c_str(), AT_REMOVEDIR) == 0 ? 0 : -errno;
+  return in_parent(cwd, path,
+                   [](int dir, const char *base) { return ::unlinkat(dir, base, AT_REMOVEDIR); });
 }
 
 int root_fs::chdir(std::string &cwd, const std::string &path) const {

@@ -3,8 +3,10 @@
 // start at `cwd`, the calling process's folder as seen inside the root.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
+#include <unistd.h>
 
 namespace kivos {
 
@@ -38,6 +40,15 @@ private:
   // Opens the folder holding the last component of path; `base` receives
   // that component. Returns a descriptor or a negative errno.
   int open_parent(const std::string &cwd, const std::string &path, std::string &base) const;
+  // op(folder, last component) on path's folder: 0, or a negative errno.
+  template <typename F> int in_parent(const std::string &cwd, const std::string &path, F op) const {
+    std::string base;
+    int dir = open_parent(cwd, path, base);
+    if (dir < 0) return dir;
+    int r = op(dir, base.c_str()) == 0 ? 0 : -errno;
+    ::close(dir);
+    return r;
+  }
 };
 
 } // namespace kivos

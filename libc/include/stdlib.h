@@ -32,6 +32,11 @@ int rand(void);
 int abs(int x);
 long labs(long x);
 
+/* Beyond the specified runtime, with the C library's usual meaning. */
+void qsort(void *items, size_t n, size_t size, int (*compare)(const void *, const void *));
+void *bsearch(const void *key, const void *items, size_t n, size_t size,
+              int (*compare)(const void *, const void *));
+
 #ifdef __cplusplus
 }
 #endif

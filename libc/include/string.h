@@ -29,6 +29,18 @@ int strncasecmp(const char *a, const char *b, size_t n);
 char *strtok(char *s, const char *delim);
 char *strerror(int code);
 
+/* Beyond the specified runtime, with the C library's usual meaning. */
+void *memchr(const void *s, int c, size_t n);
+void *memrchr(const void *s, int c, size_t n);
+size_t strspn(const char *s, const char *accept);
+size_t strcspn(const char *s, const char *reject);
+char *strpbrk(const char *s, const char *accept);
+char *strsep(char **s, const char *delim);
+char *strtok_r(char *s, const char *delim, char **save);
+char *stpcpy(char *dst, const char *src);
+size_t strlcpy(char *dst, const char *src, size_t size);
+size_t strlcat(char *dst, const char *src, size_t size);
+
 #ifdef __cplusplus
 }
 #endif

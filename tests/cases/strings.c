@@ -2,6 +2,7 @@
    host's: null pointers and the first page (never read: it would fault),
    plain differences, exact blocks and guard bytes. */
 #include "check.h"
+#include <ctype.h>
 #include <errno.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -94,4 +95,24 @@ CASE(tokens) {
   CHECK(strtok(NULL, " ") == NULL && strtok(s, NULL) == s && !strtok(NULL, NULL));
   CHECK(strtok(s, "") == s && !strtok(NULL, "") && strcmp(strtok(first, "-"), "a") == 0);
   CHECK(strcmp(strtok(NULL, " "), "b") == 0); /* a new delimiter for the next token */
+}
+
+static int compare_ints(const void *a, const void *b) {
+  return *(const int *)a - *(const int *)b;
+}
+
+/* What ordinary C programs expect beyond the specified runtime. */
+CASE(beyond_the_specification) {
+  const char *s = "hello, world";
+  char buf[8], text[] = "a,b;;c", *save, *rest = text;
+  int v[] = {3, 1, 2}, key = 2;
+  CHECK(memchr(s, 'o', 12) == s + 4 && memrchr(s, 'o', 12) == s + 8 && strpbrk(s, " ,") == s + 5);
+  CHECK(strspn(s, "hel") == 4 && strcspn(s, ",") == 5 && strlcpy(buf, s, sizeof buf) == 12);
+  CHECK(strcmp(buf, "hello, ") == 0 && strlcat(buf, "xyz", sizeof buf) == 10);
+  CHECK(stpcpy(buf, "ab") == buf + 2 && strcmp(strsep(&rest, ",;"), "a") == 0);
+  CHECK(strcmp(strtok_r(rest, ";", &save), "b") == 0 &&
+        strcmp(strtok_r(NULL, ";", &save), "c") == 0);
+  CHECK(isalpha('a') && !isalpha(0xe9) && !isspace(-1) && toupper('q') == 'Q' && isxdigit('F'));
+  qsort(v, 3, sizeof *v, compare_ints);
+  CHECK(v[0] == 1 && v[2] == 3 && bsearch(&key, v, 3, sizeof *v, compare_ints) == &v[1]);
 }

@@ -1,0 +1,8 @@
+/* The case-insensitive comparisons, where ordinary C programs look for
+   them; beyond the specified runtime. */
+#ifndef KIVOS_STRINGS_H
+#define KIVOS_STRINGS_H
+
+#include <string.h>
+
+#endif

@@ -15,6 +15,9 @@ long kivos_strtol(const char *s, char **end, int base);
 int kivos_atoi(const char *s);
 long double kivos_strtold(const char *s, char **end);
 double kivos_strtod(const char *s, char **end);
+long long kivos_strtoll(const char *s, char **end, int base);
+unsigned long long kivos_strtoull(const char *s, char **end, int base);
+extern int kivos_errno;
 }
 
 namespace {
@@ -81,6 +84,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     errno = 0;
     long theirs = std::strtol(s, nullptr, 10);
     if (errno == 0 && theirs >= INT32_MIN && theirs <= INT32_MAX) expect(value == int(theirs));
+  }
+  // The 64-bit parsers follow the C library in everything: sign, white
+  // space, overflow, where they end.
+  if (base == 0 || (base >= 2 && base <= 36)) {
+    char *my_end, *their_end;
+    kivos_errno = errno = 0;
+    expect(kivos_strtoll(s, &my_end, base) == std::strtoll(s, &their_end, base) &&
+           my_end == their_end && (kivos_errno == ERANGE) == (errno == ERANGE));
+    kivos_errno = errno = 0;
+    expect(kivos_strtoull(s, &my_end, base) == std::strtoull(s, &their_end, base) &&
+           my_end == their_end && (kivos_errno == ERANGE) == (errno == ERANGE));
   }
   long double v = kivos_strtold(s, &end);
   expect(end == number_end(s));

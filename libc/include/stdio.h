@@ -28,6 +28,7 @@ typedef struct kivos_file {
 } FILE;
 
 #define EOF (-1)
+#define BUFSIZ 4096
 
 #ifndef SEEK_SET
 #define SEEK_SET 0
@@ -72,6 +73,16 @@ FILE *open_memstream(char **ptr, size_t *sizeloc);
 int vsscanf(const char *str, const char *fmt, va_list ap) KIVOS_FORMAT(__scanf__, 2, 0);
 int sscanf(const char *str, const char *fmt, ...) KIVOS_FORMAT(__scanf__, 2, 3);
 int fscanf(FILE *f, const char *fmt, ...) KIVOS_FORMAT(__scanf__, 2, 3);
+
+/* Beyond the specified runtime, with the C library's usual meaning. */
+int getc(FILE *stream);
+int putc(int c, FILE *stream);
+char *fgets(char *buf, int size, FILE *stream);
+void perror(const char *what);
+int remove(const char *path);
+void clearerr(FILE *stream);
+int fileno(FILE *stream);
+int vprintf(const char *format, va_list args) KIVOS_FORMAT(__printf__, 1, 0);
 
 #ifdef __cplusplus
 }

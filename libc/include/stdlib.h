@@ -33,6 +33,22 @@ int abs(int x);
 long labs(long x);
 
 /* Beyond the specified runtime, with the C library's usual meaning. */
+typedef struct {
+  int quot, rem;
+} div_t;
+typedef struct {
+  long quot, rem;
+} ldiv_t;
+typedef struct {
+  long long quot, rem;
+} lldiv_t;
+long long strtoll(const char *s, char **end, int base);
+unsigned long long strtoull(const char *s, char **end, int base);
+long long atoll(const char *s);
+long long llabs(long long x);
+div_t div(int a, int b);
+ldiv_t ldiv(long a, long b);
+lldiv_t lldiv(long long a, long long b);
 void qsort(void *items, size_t n, size_t size, int (*compare)(const void *, const void *));
 void *bsearch(const void *key, const void *items, size_t n, size_t size,
               int (*compare)(const void *, const void *));

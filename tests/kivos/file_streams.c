@@ -117,3 +117,14 @@ CASE(fscanf_tokens) {
   CHECK(fscanf(stdin, "%s", word) == 1 && strcmp(word, "ab") == 0 && feof(stdin) &&
         stdin->pos == 2);
 }
+
+/* The classic stream functions beyond the specified runtime. */
+CASE(classic_functions) {
+  char line[8];
+  FILE *f = fopen("ten", "r");
+  CHECK(fileno(f) == 3 && getc(f) == '0' && fgets(line, 4, f) == line && !strcmp(line, "123"));
+  CHECK(fgets(line, sizeof line, f) == line && !strcmp(line, "456789") && !fgets(line, 8, f));
+  CHECK(feof(f) == 1 && (clearerr(f), feof(f)) == 0 && putc('x', stdout) == 'x');
+  CHECK(remove("ten") == 0 && remove("ten") == -1 && fclose(f) == 0);
+  CHECK(strtoll(" -12x", NULL, 0) == -12 && lldiv(-7, 2).rem == -1 && llabs(-5) == 5);
+}

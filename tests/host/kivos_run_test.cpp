@@ -282,6 +282,7 @@ const command_case command_cases[] = {
     {"echo \"[$($RUN --trace $P/process exit_minus_one 2>&1)]\"", 0, "[_exit(-1) = ?]"},
     {"echo \"[$($RUN --trace $P/process abort 2>&1)]\"", 0, "[_exit(1) = ?]"},
     {"$RUN $P/wrappers exit", 42, ""},
+    {"$RUN $P/process assert_fails", 1, "Assertion failed: 1 + 1 == 3, file "},
     // The first rand seeds itself from the time-stamp counter (runs differ).
     {"r() { $RUN --trace \"$@\" $P/process first_rand 2>&1; }; [[ $(r --tsc 1) == \"$(r --tsc 1)\" "
      "&& $(r --tsc 1) != \"$(r --tsc 2)\" && $({ r; r; r; } | sort -u | wc -l) -gt 1 ]] && echo "

@@ -1,5 +1,7 @@
 /* Ending the process (nothing after exit or abort may run) and seeding. */
 #include "probe.h"
+#undef NDEBUG /* the build type sets it; this program tests assert */
+#include <assert.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -46,4 +48,8 @@ CASE(outlive) {
   fd_set_stdio(p[0], -1, -1);
   spawn("child", args, 3);
   exit(5);
+}
+
+CASE(assert_fails) {
+  assert(1 + 1 == 3);
 }

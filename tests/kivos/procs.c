@@ -3,6 +3,7 @@
 #include "probe.h"
 #include <fcntl.h>
 #include <kivos/syscalls.h>
+#include <setjmp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,4 +135,27 @@ CASE(x87_start) {
   double third = a / b;
   memcpy(&bits, &third, sizeof bits);
   CHECK(control == 0x37f && i == 2 && bits == 0x3fd5555555555555ull);
+}
+
+/* longjmp goes back to setjmp, which then returns the value (1 for 0),
+   with the registers and stack of the caller as they were. */
+static jmp_buf back;
+static volatile int depth;
+
+static void dive(int n) {
+  depth = n;
+  if (n == 3) longjmp(back, n * 7);
+  dive(n + 1);
+}
+
+CASE(jumps) {
+  volatile int kept = 5, round = 0;
+  int got = setjmp(back);
+  ++round;
+  if (round == 1) dive(0);
+  if (round == 2) {
+    CHECK(got == 21 && depth == 3 && kept == 5);
+    longjmp(back, 0);
+  }
+  CHECK(round == 3 && got == 1 && kept == 5);
 }

@@ -4,6 +4,7 @@
 // syntax; strtod as strtold rounded.
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,9 @@ double kivos_strtod(const char *s, char **end);
 long long kivos_strtoll(const char *s, char **end, int base);
 unsigned long long kivos_strtoull(const char *s, char **end, int base);
 extern int kivos_errno;
+double kivos_fabs(double), kivos_floor(double), kivos_ceil(double), kivos_trunc(double);
+double kivos_round(double), kivos_sqrt(double), kivos_fmod(double, double);
+double kivos_ldexp(double, int), kivos_frexp(double, int *), kivos_modf(double, double *);
 }
 
 namespace {
@@ -58,6 +62,25 @@ const char *number_end(const char *s) {
   return q;
 }
 
+// The same double, or both NaN.
+bool same(double a, double b) {
+  return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// The mathematical functions against the host's, on doubles of any bits.
+void compare_mathematics(double x, double y, int n) {
+  using unary = double (*)(double);
+  const std::pair<unary, unary> functions[] = {{kivos_fabs, fabs},   {kivos_floor, floor},
+                                               {kivos_ceil, ceil},   {kivos_trunc, trunc},
+                                               {kivos_round, round}, {kivos_sqrt, sqrt}};
+  for (auto [mine, host] : functions) expect(same(mine(x), host(x)));
+  expect(same(kivos_fmod(x, y), fmod(x, y)) && same(kivos_ldexp(x, n), ldexp(x, n)));
+  int e1 = 0, e2 = 0;
+  double w1, w2;
+  expect(same(kivos_frexp(x, &e1), frexp(x, &e2)) && (std::isnan(x) || std::isinf(x) || e1 == e2));
+  expect(same(kivos_modf(x, &w1), modf(x, &w2)) && same(w1, w2));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -95,6 +118,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     kivos_errno = errno = 0;
     expect(kivos_strtoull(s, &my_end, base) == std::strtoull(s, &their_end, base) &&
            my_end == their_end && (kivos_errno == ERANGE) == (errno == ERANGE));
+  }
+  if (size >= 19) {
+    double x, y;
+    std::memcpy(&x, data + 1, 8);
+    std::memcpy(&y, data + 9, 8);
+    compare_mathematics(x, y, int16_t(data[17] | data[18] << 8) % 2200);
   }
   long double v = kivos_strtold(s, &end);
   expect(end == number_end(s));

@@ -129,7 +129,7 @@ struct guest : process {
     return !emulator_aborted;
   }
 
-  uc_err emulate(uint64_t begin, uint64_t timeout_us, size_t count) {
+  uc_err emulate(uint64_t begin, size_t count) {
     // Unicorn drops every translated block (about two seconds with its large
     // code buffer) when a run without an instruction count follows one with
     // a count, as gdb's continue follows a step; so once a count was given,
@@ -140,7 +140,7 @@ struct guest : process {
       count = SIZE_MAX;
     uc_err err = UC_ERR_EXCEPTION; // what an abort returns
     note_running_engine(uc);
-    guarded([&] { err = uc_emu_start(uc, begin, 0, timeout_us, count); });
+    guarded([&] { err = uc_emu_start(uc, begin, 0, 0, count); });
     note_running_engine(nullptr);
     return err;
   }
@@ -477,7 +477,7 @@ void guest::locate_data_fault() {
   for (int step = 0; step < 64; ++step) {
     uc_context_restore(uc, ctx);
     probe_hit = false;
-    uc_err err = emulate(pc, 0, 1);
+    uc_err err = emulate(pc, 1);
     if (emulator_aborted) break;
     if (probe_hit) {
       fault.eip = pc;
@@ -641,12 +641,11 @@ bool runner::run_guest(guest &g, size_t count) {
   running = &g;
   why = stop::none;
   g.calls_in_slice = 0;
-  uint64_t timeout_us = 0;
-  if (sys.has_deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::microseconds>(sys.deadline - clock::now());
-    timeout_us = uint64_t(std::max<int64_t>(1, left.count()));
-  }
-  uc_err err = g.emulate(g.eip(), timeout_us, count);
+  // The time limit is the deadline alarm's, which stops the running engine
+  // at the deadline and every few milliseconds after it. The emulator's own
+  // timeout is not used: its watching thread can take the end of the
+  // previous run for this one's and stop it at once.
+  uc_err err = g.emulate(g.eip(), count);
   running = nullptr;
   if (g.ended || why != stop::none) return false;
   if (g.classify(err)) {
@@ -655,12 +654,6 @@ bool runner::run_guest(guest &g, size_t count) {
     return false;
   }
   if (instruction_limit_hit || sys.deadline_hit || time_up() || ending_signal()) return false;
-  size_t timed_out = 0;
-  uc_query(g.uc, UC_QUERY_TIMEOUT, &timed_out);
-  if (timed_out) {
-    sys.deadline_hit = true;
-    return false;
-  }
   if (debugging && &g == &first()) return true;
   uint32_t pc = g.eip();
   uint8_t before = 0;

@@ -55,7 +55,8 @@ void setbuf(FILE *stream, char *buffer);
 int vfprintf(FILE *stream, const char *format, va_list args) KIVOS_FORMAT(__printf__, 2, 0);
 int fprintf(FILE *stream, const char *format, ...) KIVOS_FORMAT(__printf__, 2, 3);
 int printf(const char *format, ...) KIVOS_FORMAT(__printf__, 1, 2);
-int vsnprintf(char *buf, size_t size, const char *format, va_list ap) KIVOS_FORMAT(__printf__, 3, 0);
+int vsnprintf(char *buf, size_t size, const char *format, va_list ap)
+    KIVOS_FORMAT(__printf__, 3, 0);
 int snprintf(char *buf, size_t size, const char *format, ...) KIVOS_FORMAT(__printf__, 3, 4);
 int vsprintf(char *buf, const char *format, va_list ap) KIVOS_FORMAT(__printf__, 2, 0);
 int sprintf(char *buf, const char *format, ...) KIVOS_FORMAT(__printf__, 2, 3);
@@ -81,6 +82,7 @@ char *fgets(char *buf, int size, FILE *stream);
 void perror(const char *what);
 int remove(const char *path);
 void clearerr(FILE *stream);
+int ungetc(int c, FILE *stream);
 int fileno(FILE *stream);
 int vprintf(const char *format, va_list args) KIVOS_FORMAT(__printf__, 1, 0);
 

@@ -40,6 +40,42 @@ void perror(const char *what) {
   fputc('\n', stderr);
 }
 
+// One byte of pushback per stream, for as many streams at once as the table
+// holds; beside the streams, whose record has no room for it. The heap never
+// reuses a record's address, so an entry never outlives its stream's identity.
+namespace {
+
+struct pushback {
+  FILE *stream;
+  int byte;
+};
+pushback s_pushed[16];
+
+pushback *entry_of(FILE *stream) {
+  for (pushback &p : s_pushed)
+    if (p.stream == stream) return &p;
+  return nullptr;
+}
+
+} // namespace
+
+int kivos_stdio_unread(FILE *stream) {
+  pushback *p = entry_of(stream);
+  if (!p) return -1;
+  p->stream = nullptr;
+  return p->byte;
+}
+
+int ungetc(int c, FILE *stream) {
+  if (c == EOF || !stream || stream->kind != STREAM_FD || entry_of(stream)) return EOF;
+  pushback *p = entry_of(nullptr);
+  if (!p) return EOF;
+  *p = {stream, static_cast<unsigned char>(c)};
+  stream->eof = 0;
+  stream->pos = long(int32_t(uint32_t(stream->pos) - 1u));
+  return p->byte;
+}
+
 int remove(const char *path) {
   return unlink(path) < 0 ? -1 : 0;
 }

@@ -27,20 +27,33 @@ size_t fread(void *ptr, size_t size, size_t count, FILE *stream) {
   if (!ptr || !stream || size == 0 || count == 0 || stream->kind != STREAM_FD || size > max_size ||
       count > max_size || __builtin_mul_overflow(uint32_t(size), uint32_t(count), &total))
     return 0;
-  ssize_t got = read(stream->fd, ptr, total);
-  if (got <= 0) {
+  // A byte ungetc pushed back comes first; one read brings the rest.
+  uint32_t first = 0;
+  if (int pushed = pushed_back(stream); pushed >= 0) {
+    *static_cast<unsigned char *>(ptr) = static_cast<unsigned char>(pushed);
+    advance(stream, 1);
+    first = 1;
+  }
+  ssize_t got =
+      first == total ? 0 : read(stream->fd, static_cast<char *>(ptr) + first, total - first);
+  if (got <= 0 && !first) {
     stream->eof = 1;
     return 0;
   }
-  advance(stream, got);
+  if (got > 0) advance(stream, got);
   // A kernel that claims more than was asked for delivered no more than that.
-  uint32_t taken = uint32_t(got) < total ? uint32_t(got) : total;
+  uint32_t rest = got > 0 ? uint32_t(got) : 0;
+  uint32_t taken = first + (rest < total - first ? rest : total - first);
   if (taken < total) stream->eof = 1;
   return taken / size;
 }
 
 int fgetc(FILE *stream) {
   if (!stream || stream->kind != STREAM_FD) return -1;
+  if (int pushed = pushed_back(stream); pushed >= 0) {
+    advance(stream, 1);
+    return pushed;
+  }
   unsigned char byte;
   ssize_t got = kivos_sys_read(stream->fd, &byte, 1);
   if (got <= 0) {
@@ -62,6 +75,7 @@ int fseek(FILE *stream, long offset, int whence) {
   off_t at = lseek(stream->fd, offset, whence);
   if (at < 0) return -1;
   stream->eof = 0;
+  pushed_back(stream); // a seek forgets it
   stream->pos = at;
   return 0;
 }
@@ -78,6 +92,7 @@ void rewind(FILE *stream) {
   }
   stream->error = 0;
   stream->eof = 0;
+  pushed_back(stream);
 }
 
 int feof(FILE *stream) {

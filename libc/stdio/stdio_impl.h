@@ -24,4 +24,14 @@ extern FILE g_stderr KIVOS_STDIO_HIDDEN;
 // open_memstream, and the byte write path refers to it weakly, so that a
 // program that opens neither kind carries neither it nor the heap.
 int kivos_stdio_collect(FILE *stream, const char *bytes, size_t count) KIVOS_STDIO_HIDDEN;
+
+// The byte ungetc pushed back onto a stream, now forgotten, or -1. It lives
+// beside ungetc, weakly referred to by the read paths, so that a program
+// that never pushes back carries none of it.
+[[gnu::weak]] int kivos_stdio_unread(FILE *stream) KIVOS_STDIO_HIDDEN;
+}
+
+// The pushed-back byte, or -1 when there is none (or no ungetc at all).
+inline int pushed_back(FILE *stream) {
+  return kivos_stdio_unread ? kivos_stdio_unread(stream) : -1;
 }

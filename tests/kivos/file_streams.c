@@ -127,4 +127,11 @@ CASE(classic_functions) {
   CHECK(feof(f) == 1 && (clearerr(f), feof(f)) == 0 && putc('x', stdout) == 'x');
   CHECK(remove("ten") == 0 && remove("ten") == -1 && fclose(f) == 0);
   CHECK(strtoll(" -12x", NULL, 0) == -12 && lldiv(-7, 2).rem == -1 && llabs(-5) == 5);
+  /* One byte of pushback, for fgetc, fread and fscanf alike. */
+  FILE *g = file_holding("pushed", "12 x");
+  char two[2];
+  int n = 0;
+  CHECK(getc(g) == '1' && ungetc('7', g) == '7' && ungetc('8', g) == EOF && ftell(g) == 0);
+  CHECK(fscanf(g, "%d", &n) == 1 && n == 72 && ungetc('y', g) == 'y');
+  CHECK(fread(two, 1, 2, g) == 2 && two[0] == 'y' && two[1] == 'x' && fgetc(g) == EOF);
 }

@@ -115,6 +115,22 @@ gdb_steps() {
   [[ $(grep -cE '^4\s+printf|in main \(\) at m.c:4|^0x[0-9a-f]+ in printf \(\)$' <<<"$got") == 3 ]]
 }
 
+# The classic programs of examples/ports, built unmodified with the SDK and
+# with the host's compiler, say the same on the same input, status included.
+ports() {
+  local dir=$source/examples/ports name input args mine theirs
+  cd "$tmp"
+  while read -r name input args; do
+    "$1/bin/kivos-cc" -O1 -Wall -Werror "$dir/$name.c" -o "k-$name"
+    clang -O1 -w "$dir/$name.c" -o "h-$name"
+    # shellcheck disable=SC2086 # the arguments are words
+    theirs=$("./h-$name" $args <"$dir/$input.txt"; echo "status $?")
+    # shellcheck disable=SC2086
+    mine=$("$1/bin/kivos-run" "k-$name" $args <"$dir/$input.txt"; echo "status $?")
+    [[ $mine == "$theirs" ]] || { diff <(echo "$theirs") <(echo "$mine") >&2; false; }
+  done <"$dir/runs.txt"
+}
+
 # No installed file names the source or the build tree.
 no_references() { if grep -rl -e "$source" -e "$build" "$1"; then false; fi; }
 
@@ -138,7 +154,7 @@ deb_package() {
 
 case $case_name in
 relocatable | deb_package) "$case_name" ;;
-cmake_example | kivos_cc | toolchain_example | no_references | gdb_steps)
+cmake_example | kivos_cc | toolchain_example | no_references | gdb_steps | ports)
   install_sdk "$tmp/prefix"
   "$case_name" "$tmp/prefix"
   ;;

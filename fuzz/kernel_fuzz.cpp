@@ -10,8 +10,8 @@
 #include "../tools/kivos-run/src/trace.h"
 
 #include <cstdlib>
-#include <elf.h>
 #include <cstring>
+#include <elf.h>
 #include <filesystem>
 #include <fstream>
 #include <kivos/syscalls.h>
@@ -49,7 +49,7 @@ bool outside_untouched() {
 constexpr uint32_t code = 0x400000, data = 0x401000, paths = data + 0x800, stack_top = 0xc0000000;
 const char *const path_list[] = {
     "data",     "sub",       "sub/inner", "..", "../secret", "/",   "/proc/self/exe", "up_link",
-    "abs_link", "a/../../b", "",          ".",  "sub/",      "new", "new/deeper", "child"};
+    "abs_link", "a/../../b", "",          ".",  "sub/",      "new", "new/deeper",     "child"};
 constexpr uint32_t path_count = std::size(path_list);
 
 // What a careless or hostile program may pass: a small number, a small
@@ -77,8 +77,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size) {
   fs::create_directories(root / "sub");
   std::ofstream(root / "data") << "inside";
   // A program to spawn: one segment whose code calls _exit(0).
-  Elf32_Ehdr h{{0x7f, 'E', 'L', 'F', ELFCLASS32, ELFDATA2LSB, EV_CURRENT}, ET_EXEC, EM_386,
-               EV_CURRENT, code + 84, 52, 0, 0, 52, 32, 1, 40, 0, 0};
+  Elf32_Ehdr h{{0x7f, 'E', 'L', 'F', ELFCLASS32, ELFDATA2LSB, EV_CURRENT},
+               ET_EXEC,
+               EM_386,
+               EV_CURRENT,
+               code + 84,
+               52,
+               0,
+               0,
+               52,
+               32,
+               1,
+               40,
+               0,
+               0};
   Elf32_Phdr ph{PT_LOAD, 0, code, code, 93, 93, PF_R | PF_X, 0x1000};
   const char exit0[] = "\x31\xdb\xb8\x02\x00\x00\x00\xcd\x80";
   std::ofstream(root / "child", std::ios::binary)

@@ -13,8 +13,7 @@ int main(void) {
   static char *lines[MAXLINES];
   char buf[256];
   int n = 0;
-  while (n < MAXLINES && fgets(buf, sizeof buf, stdin) != NULL)
-    lines[n++] = strdup(buf);
+  while (n < MAXLINES && fgets(buf, sizeof buf, stdin) != NULL) lines[n++] = strdup(buf);
   qsort(lines, n, sizeof lines[0], compare);
   for (int i = 0; i < n; i++) fputs(lines[i], stdout);
   return 0;

@@ -51,7 +51,7 @@ struct ending_signals {
   ending_signals &operator=(const ending_signals &) = delete;
 
 private:
-  struct sigaction before[2] {};
+  struct sigaction before[2]{};
 };
 int ending_signal();
 
@@ -157,7 +157,7 @@ struct system {
   std::vector<std::unique_ptr<process>> processes; // by pid order; [0] is the first
   int32_t next_pid = 1;
   uint32_t next_pipe = 1; // numbers pipes for the trace
-  uint64_t epoch = 0; // grows whenever a call may have changed what others wait for
+  uint64_t epoch = 0;     // grows whenever a call may have changed what others wait for
 
   bool keep_data = false; // fill trap_record::data (for the trace and the log)
   bool console_is_tty = false;

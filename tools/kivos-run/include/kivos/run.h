@@ -124,10 +124,10 @@ struct profile_entry {
 
 struct run_result {
   run_end end = run_end::load_error;
-  int exit_status = 0; // for run_end::exited
-  int signal = 0;      // for run_end::signal
-  std::string message; // what went wrong, for every end but exited
-  fault_report fault;              // of the first process
+  int exit_status = 0;            // for run_end::exited
+  int signal = 0;                 // for run_end::signal
+  std::string message;            // what went wrong, for every end but exited
+  fault_report fault;             // of the first process
   std::string console;            // with capture_console
   std::vector<trap_record> traps; // with record_traps
   uint64_t trap_count = 0;

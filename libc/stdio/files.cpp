@@ -27,19 +27,8 @@ bool reserve(FILE *stream, size_t needed) {
   return true;
 }
 
-} // namespace
-
-extern "C" {
-
-// Appends to the buffer, keeping it NUL-terminated, and publishes it for a
-// memory stream. A refused write marks the stream, so that fclose does not
-// write a file that lacks bytes the program believed it had written.
-int kivos_stdio_collect(FILE *stream, const char *bytes, size_t count) {
+[[gnu::always_inline]] inline void append(FILE *stream, const char *bytes, size_t count) {
   size_t len = stream->len;
-  if (count > max_size - 1 - len || !reserve(stream, len + count + 1)) {
-    stream->error = 1;
-    return -1;
-  }
   if (count == 1) // fputc and the formatter's pieces: no call of memcpy for one byte
     stream->buf[len] = *bytes;
   else
@@ -51,6 +40,31 @@ int kivos_stdio_collect(FILE *stream, const char *bytes, size_t count) {
     *stream->out_ptr = stream->buf;
     *stream->out_size = len;
   }
+}
+
+[[gnu::noinline]] int grow_and_append(FILE *stream, const char *bytes, size_t count) {
+  size_t len = stream->len;
+  if (count > max_size - 1 - len || !reserve(stream, len + count + 1)) {
+    stream->error = 1;
+    return -1;
+  }
+  append(stream, bytes, count);
+  return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+// Appends to the buffer, keeping it NUL-terminated, and publishes it for a
+// memory stream. A refused write marks the stream, so that fclose does not
+// write a file that lacks bytes the program believed it had written. When
+// the bytes fit, which is nearly always, nothing else is done: every guest
+// store costs, and a byte written takes this path.
+int kivos_stdio_collect(FILE *stream, const char *bytes, size_t count) {
+  if (!stream->buf || count >= stream->cap - stream->len)
+    return grow_and_append(stream, bytes, count);
+  append(stream, bytes, count);
   return 0;
 }
 

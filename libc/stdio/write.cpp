@@ -15,7 +15,7 @@ extern "C" {
 FILE g_stdout = {STREAM_FD, 1};
 FILE g_stderr = {STREAM_FD, 1};
 FILE g_stdin = {STREAM_FD, 0};
-[[gnu::weak]] int kivos_stdio_collect(FILE *, const char *, size_t);
+[[gnu::weak]] int kivos_stdio_collect(FILE *, const char *, size_t) KIVOS_STDIO_REGISTERS;
 }
 
 namespace {

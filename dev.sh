@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(clang lld llvm libclang-rt-14-dev cmake ninja-build pkgconf python3 gdb
-          libunicorn-dev libgtest-dev libbenchmark-dev help2man dpkg-dev lintian)
+          libunicorn-dev libdw-dev lcov libgtest-dev libbenchmark-dev help2man dpkg-dev lintian)
 
 install_missing() {
   local missing=()

@@ -115,6 +115,28 @@ gdb_steps() {
   [[ $(grep -cE '^4\s+printf|in main \(\) at m.c:4|^0x[0-9a-f]+ in printf \(\)$' <<<"$got") == 3 ]]
 }
 
+# Line coverage of a run, as lcov reads it: a line never reached counts 0, a
+# loop body its passes, a function its calls; a program without line
+# information is refused before it runs.
+coverage() {
+  local got
+  cd "$tmp"
+  printf '%s\n' '#include <stdio.h>' 'static int twice(int x) {' '  return 2 * x;' '}' \
+    'int main(int argc, char **argv) {' '  int sum = 0;' '  for (int i = 0; i < 4; i++)' \
+    '    sum += i < 3 ? twice(i) : 0;' '  if (argc > 5)' '    puts(argv[1]);' \
+    '  return sum == 6 ? 0 : 1;' '}' >cov.c
+  "$1/bin/kivos-cc" -O0 -g cov.c -o cov
+  "$1/bin/kivos-run" --coverage cov.info cov
+  grep -qx 'DA:10,0' cov.info
+  grep -qx 'DA:8,4' cov.info
+  grep -qx 'FNDA:3,twice' cov.info
+  genhtml -q cov.info -o html
+  [[ -s html/index.html ]]
+  llvm-strip cov -o bare
+  got=$("$1/bin/kivos-run" --coverage bare.info bare 2>&1) && false
+  [[ $got == *"no line information"* && ! -e bare.info ]]
+}
+
 # The classic programs of examples/ports, built unmodified with the SDK and
 # with the host's compiler, say the same on the same input, status included.
 ports() {
@@ -154,7 +176,7 @@ deb_package() {
 
 case $case_name in
 relocatable | deb_package) "$case_name" ;;
-cmake_example | kivos_cc | toolchain_example | no_references | gdb_steps | ports)
+cmake_example | kivos_cc | toolchain_example | no_references | gdb_steps | ports | coverage)
   install_sdk "$tmp/prefix"
   "$case_name" "$tmp/prefix"
   ;;

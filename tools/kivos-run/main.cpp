@@ -87,6 +87,9 @@ const char usage[] =
     "  --profile             print, at the end, the instructions and system calls\n"
     "                        spent in each function of PROGRAM's symbol table,\n"
     "                        hottest first (use the unstripped NAME.elf)\n"
+    "  --coverage FILE       write an lcov tracefile of the lines PROGRAM ran (built\n"
+    "                        with -g), as genhtml reads it: how often execution\n"
+    "                        entered each line and each function\n"
     "  --stack-size BYTES    size of the program's stack (default 1048576)\n"
     "  --tsc N               fix the time-stamp counter for reproducible runs: the\n"
     "                        program's first rdtsc reads N, each further one a step\n"
@@ -230,7 +233,7 @@ std::FILE *open_output(const std::string &path, double timeout) {
 int run(int argc, char **argv) {
   kivos::run_options o;
   std::FILE *trace_file = nullptr;
-  std::string trace_path;
+  std::string trace_path, coverage_path;
   bool stats = false;
   std::vector<injection> injections;
   int i = 1;
@@ -302,6 +305,8 @@ int run(int argc, char **argv) {
       o.trace_with.string_limit = size_t(n);
     } else if (opt == "-o") {
       trace_path = next();
+    } else if (opt == "--coverage") {
+      coverage_path = next();
     } else if (opt == "-y") {
       o.trace_with.paths = true;
       if (!o.trace) o.trace = stderr;
@@ -380,6 +385,7 @@ int run(int argc, char **argv) {
 
   o.end_on_signals = true; // the tables and reports come out all the same
   auto start = std::chrono::steady_clock::now();
+  o.coverage = !coverage_path.empty();
   if (!trace_path.empty()) {
     trace_file = open_output(trace_path, o.timeout_seconds);
     o.trace = trace_file;
@@ -403,6 +409,14 @@ int run(int argc, char **argv) {
     if (std::string err = tools::output_error(trace_file, true); !err.empty()) {
       std::fprintf(stderr, "kivos-run: -o %s: %s; the trace was lost\n", trace_path.c_str(),
                    err.c_str());
+      status = kivos::exit_tool_error;
+    }
+  }
+  if (!r.coverage.empty()) { // written once the run is over, so a refused run leaves no file
+    std::FILE *coverage_file = open_output(coverage_path, 0);
+    std::fputs(r.coverage.c_str(), coverage_file);
+    if (std::string err = tools::output_error(coverage_file, true); !err.empty()) {
+      std::fprintf(stderr, "kivos-run: --coverage %s: %s\n", coverage_path.c_str(), err.c_str());
       status = kivos::exit_tool_error;
     }
   }

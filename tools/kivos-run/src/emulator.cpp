@@ -3,6 +3,7 @@
 // a process waits, ends, or has made a slice of calls), never on a clock, so
 // the same programs with the same input run the same way every time.
 #include "../../common/text.h"
+#include "coverage.h"
 #include "gdb_stub.h"
 #include "guest_memory.h"
 #include "hook_guard.h"
@@ -87,6 +88,8 @@ guest &owner(void *user) {
 struct block_info {
   uint16_t instructions = 0;
   size_t function = 0;
+  std::vector<uint32_t> lines; // with coverage: the lines that begin in the block
+  int32_t entry = -1;          // with coverage: the function the block begins
 };
 
 // A process and the emulated processor it runs in.
@@ -201,7 +204,9 @@ struct runner {
   bool debugging = false;
   size_t turn = 0; // where the round of processes goes on
   std::vector<std::unique_ptr<engine>> engines;
-  std::vector<engine *> spare; // engines of ended processes
+  std::vector<engine *> spare;      // engines of ended processes
+  std::optional<line_starts> lines; // with coverage: the first program's lines and their counts
+  std::vector<uint64_t> entries;    // with coverage: entries into each of its functions
 
   runner(const run_options &o, run_result &r) : options(o), result(r), sys(o, r) {
     if (o.trace) trace.emplace(o);
@@ -274,7 +279,7 @@ struct runner {
 std::string guest::start(std::span<const uint8_t> image, const std::vector<std::string> &args) {
   uint32_t entry = 0, sp = 0;
   std::string err = load_image(image, args, stack_size, memory, entry, sp,
-                               r.options.profile ? &symbols : nullptr);
+                               r.options.profile || r.options.coverage ? &symbols : nullptr);
   if (!err.empty()) return err;
   if (r.options.profile && !symbols.functions.empty()) profile.resize(symbols.functions.size() + 1);
   bool fresh = false;
@@ -312,7 +317,8 @@ std::string guest::start(std::span<const uint8_t> image, const std::vector<std::
     // A limit needs every instruction seen; a count only every block.
     if (r.options.max_instructions)
       uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(code_hook), e, 1, 0);
-    else if (r.options.count_instructions || r.options.profile)
+    if (r.options.coverage ||
+        (!r.options.max_instructions && (r.options.count_instructions || r.options.profile)))
       uc_hook_add(uc, &h, UC_HOOK_BLOCK, reinterpret_cast<void *>(block_hook), e, 1, 0);
     if (r.options.count_stores) {
       guard_write_hooks();
@@ -374,13 +380,26 @@ bool guest::mem_hook(uc_engine *, uc_mem_type type, uint64_t address, int, int64
 void guest::block_hook(uc_engine *uc, uint64_t address, uint32_t size, void *user) {
   guest &g = owner(user);
   auto [it, fresh] = g.blocks.try_emplace(address << 16 | size, block_info{});
+  block_info &b = it->second;
+  runner &r = g.r;
+  bool covered = r.lines && &g == &r.first();
   if (fresh) {
     uc_tb tb{};
-    if (uc_ctl_request_cache(uc, address, &tb) == UC_ERR_OK) it->second.instructions = tb.icount;
-    it->second.function = g.function_at(uint32_t(address));
+    if (uc_ctl_request_cache(uc, address, &tb) == UC_ERR_OK) b.instructions = tb.icount;
+    b.function = g.function_at(uint32_t(address));
+    if (covered) {
+      b.lines = r.lines->within(uint32_t(address), size);
+      if (b.function < g.symbols.functions.size() &&
+          g.symbols.functions[b.function].address == uint32_t(address))
+        b.entry = int32_t(b.function);
+    }
   }
-  g.r.instructions += it->second.instructions;
-  if (!g.profile.empty()) g.profile[it->second.function].instructions += it->second.instructions;
+  if (!r.options.max_instructions) r.instructions += b.instructions; // else the code hook counts
+  if (!g.profile.empty()) g.profile[b.function].instructions += b.instructions;
+  if (covered) {
+    for (uint32_t l : b.lines) ++r.lines->lines[l].count;
+    if (b.entry >= 0) ++r.entries[size_t(b.entry)];
+  }
 }
 
 void guest::code_hook(uc_engine *, uint64_t, uint32_t, void *user) {
@@ -830,6 +849,11 @@ run_result run(const run_options &options) {
     if (args.empty()) args.push_back(options.program);
     err = g->start(*image, args);
   }
+  if (err.empty() && options.coverage) {
+    r.lines.emplace();
+    err = r.lines->read(options.program);
+    r.entries.resize(g->symbols.functions.size());
+  }
   if (err.empty()) err = r.sys.fs.open_root(options.root);
   if (!err.empty()) {
     result.end = run_end::load_error;
@@ -865,6 +889,14 @@ run_result run(const run_options &options) {
   }
   std::stable_sort(result.profile.begin(), result.profile.end(),
                    [](const auto &a, const auto &b) { return a.instructions > b.instructions; });
+  if (r.lines) {
+    std::vector<function_count> functions;
+    guest &f = r.first();
+    for (size_t i = 0; i < f.symbols.functions.size(); ++i)
+      functions.push_back({readable_name(f.symbols.name(f.symbols.functions[i])),
+                           f.symbols.functions[i].address, r.entries[i]});
+    result.coverage = lcov(*r.lines, functions);
+  }
   if (r.trace) r.trace->finish();
   r.sys.flush_console();
   return result;

@@ -107,6 +107,7 @@ struct run_options {
   bool count_stores = false;        // count every guest store (slows emulation down)
   std::optional<uint16_t> gdb_port; // wait for gdb on localhost:port before the first instruction
   bool profile = false;             // instructions and traps per function of the symbol table
+  bool coverage = false;            // count the program's lines, for run_result::coverage
   bool real_sleep = true;           // usleep and sleep wait for real
   bool store_shortcut = true;       // skip Unicorn 2.0.1's page collection on each store
   uint32_t stack_size = 1u << 20;
@@ -134,6 +135,7 @@ struct run_result {
   uint64_t instructions = 0;          // with count_instructions or max_instructions
   uint64_t stores = 0;                // with count_stores
   std::vector<profile_entry> profile; // with profile: hottest first; empty without symbols
+  std::string coverage;               // with coverage: an lcov tracefile of the program's lines
   std::string output_error; // why console output could not be written; empty when it all was
 };
 

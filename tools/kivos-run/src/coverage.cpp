@@ -1,0 +1,87 @@
+#include "coverage.h"
+
+#include <algorithm>
+#include <elfutils/libdw.h>
+#include <fcntl.h>
+#include <map>
+#include <unistd.h>
+
+namespace kivos {
+
+std::string line_starts::read(const std::string &path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "cannot open " + path;
+  Dwarf *dwarf = dwarf_begin(fd, DWARF_C_READ);
+  std::map<std::pair<std::string, int>, uint32_t> index;
+  Dwarf_Off at = 0, next;
+  size_t header;
+  while (dwarf && dwarf_nextcu(dwarf, at, &next, &header, nullptr, nullptr, nullptr) == 0) {
+    Dwarf_Die unit;
+    Dwarf_Lines *table;
+    size_t count;
+    if (dwarf_offdie(dwarf, at + header, &unit) && dwarf_getsrclines(&unit, &table, &count) == 0) {
+      for (size_t i = 0; i < count; ++i) {
+        Dwarf_Line *row = dwarf_onesrcline(table, i);
+        Dwarf_Addr address;
+        int number;
+        bool statement = false, end = false;
+        const char *file = dwarf_linesrc(row, nullptr, nullptr);
+        if (dwarf_lineaddr(row, &address) != 0 || dwarf_lineno(row, &number) != 0 || !file ||
+            number <= 0 || dwarf_linebeginstatement(row, &statement) != 0 || !statement ||
+            dwarf_lineendsequence(row, &end) != 0 || end)
+          continue;
+        auto [it, fresh] = index.try_emplace({file, number}, uint32_t(lines.size()));
+        if (fresh) lines.push_back({file, number, 0});
+        starts.push_back({uint32_t(address), it->second});
+      }
+    }
+    at = next;
+  }
+  if (dwarf) dwarf_end(dwarf);
+  ::close(fd);
+  std::sort(starts.begin(), starts.end());
+  starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+  return starts.empty() ? "no line information to cover (build it with -g)" : "";
+}
+
+std::vector<uint32_t> line_starts::within(uint32_t address, uint32_t size) const {
+  std::vector<uint32_t> found;
+  auto it = std::lower_bound(starts.begin(), starts.end(), std::pair{address, 0u});
+  for (; it != starts.end() && it->first - address < size; ++it) found.push_back(it->second);
+  return found;
+}
+
+const line_starts::line *line_starts::at(uint32_t address) const {
+  auto it = std::upper_bound(starts.begin(), starts.end(), std::pair{address, UINT32_MAX});
+  return it == starts.begin() ? nullptr : &lines[(it - 1)->second];
+}
+
+std::string lcov(const line_starts &table, const std::vector<function_count> &functions) {
+  // By file, lines in order; a function belongs to the file of its first line.
+  std::map<std::string, std::map<int, uint64_t>> files;
+  for (const line_starts::line &l : table.lines) files[l.file][l.number] += l.count;
+  std::map<std::string, std::vector<std::pair<const function_count *, int>>> named;
+  for (const function_count &f : functions)
+    if (const line_starts::line *l = table.at(f.address)) named[l->file].push_back({&f, l->number});
+  std::string out = "TN:\n";
+  auto n = [](uint64_t v) { return std::to_string(v); };
+  for (const auto &[file, lines] : files) {
+    out += "SF:" + file + "\n";
+    size_t hit = 0;
+    for (auto [f, line] : named[file]) out += "FN:" + n(uint64_t(line)) + "," + f->name + "\n";
+    for (auto [f, line] : named[file]) {
+      out += "FNDA:" + n(f->entries) + "," + f->name + "\n";
+      hit += f->entries > 0;
+    }
+    out += "FNF:" + n(named[file].size()) + "\nFNH:" + n(hit) + "\n";
+    hit = 0;
+    for (auto [number, count] : lines) {
+      out += "DA:" + n(uint64_t(number)) + "," + n(count) + "\n";
+      hit += count > 0;
+    }
+    out += "LF:" + n(lines.size()) + "\nLH:" + n(hit) + "\nend_of_record\n";
+  }
+  return out;
+}
+
+} // namespace kivos

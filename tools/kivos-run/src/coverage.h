@@ -1,0 +1,39 @@
+// Line coverage: the program's DWARF line table (read with libdw), counts of
+// the times execution entered each line, and the lcov tracefile genhtml reads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kivos {
+
+struct line_starts {
+  struct line {
+    std::string file;
+    int number = 0;
+    uint64_t count = 0;
+  };
+  std::vector<line> lines;
+  // Where each line's code begins (a line may begin at several places), by
+  // address: {address, index in lines}.
+  std::vector<std::pair<uint32_t, uint32_t>> starts;
+
+  // Reads the line table of the program at path; an error text, or empty.
+  std::string read(const std::string &path);
+  // The indices of the lines that begin in [address, address + size).
+  std::vector<uint32_t> within(uint32_t address, uint32_t size) const;
+  // The line at an address (the last beginning at or before it), or null.
+  const line *at(uint32_t address) const;
+};
+
+struct function_count {
+  std::string name;
+  uint32_t address = 0;
+  uint64_t entries = 0;
+};
+
+// The counts as an lcov tracefile: a record per source file.
+std::string lcov(const line_starts &lines, const std::vector<function_count> &functions);
+
+} // namespace kivos

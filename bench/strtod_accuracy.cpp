@@ -1,4 +1,4 @@
-// How far the specified strtod (digit by digit, each step rounded, not
+// How far the core strtod (digit by digit, each step rounded, not
 // correctly rounded) lands from the host library's correctly rounded one,
 // over a large fixed set of decimal texts: short and long significands,
 // tiny and huge exponents, halfway cases. Prints a distribution, not a

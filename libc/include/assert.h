@@ -1,6 +1,6 @@
 /* assert(EXPR): when EXPR is false, a message naming it, its file and line
    on the console, then abort(); nothing at all with NDEBUG. Beyond the
-   specified runtime. Like the C library's, this header may be included
+   core runtime. Like the C library's, this header may be included
    again with NDEBUG changed. */
 #undef assert
 #ifdef NDEBUG

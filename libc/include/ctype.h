@@ -1,5 +1,5 @@
 /* Character classes of the "C" locale, for unsigned char values and EOF;
-   beyond the specified runtime. */
+   beyond the core runtime. */
 #ifndef KIVOS_CTYPE_H
 #define KIVOS_CTYPE_H
 

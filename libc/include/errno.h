@@ -4,7 +4,7 @@
 #define ENOENT 2
 #define ENOMEM 12
 #define EINVAL 22
-#define ERANGE 34 /* set by strtoll and strtoull, beyond the specified runtime */
+#define ERANGE 34 /* set by strtoll and strtoull, beyond the core runtime */
 #define ENOSYS 38
 
 #ifdef __cplusplus

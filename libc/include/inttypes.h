@@ -1,7 +1,7 @@
 /* printf and scanf conversions for the fixed-width integers, as the kivos
    formatters read them (int and long are 32 bits, long long 64: the 64-bit
    ones are for printf and fprintf, as snprintf takes 32-bit arguments), and
-   strtoimax and strtoumax; beyond the specified runtime. */
+   strtoimax and strtoumax; beyond the core runtime. */
 #ifndef KIVOS_INTTYPES_H
 #define KIVOS_INTTYPES_H
 

@@ -1,5 +1,5 @@
 /* The functions of the C library's <math.h> whose results are exact under
-   kivos-run, beyond the specified runtime; -lm finds them in the runtime. */
+   kivos-run, beyond the core runtime; -lm finds them in the runtime. */
 #ifndef KIVOS_MATH_H
 #define KIVOS_MATH_H
 

@@ -1,5 +1,5 @@
 /* Non-local jumps: setjmp keeps where it was called, longjmp goes back
-   there; beyond the specified runtime. */
+   there; beyond the core runtime. */
 #ifndef KIVOS_SETJMP_H
 #define KIVOS_SETJMP_H
 

@@ -75,7 +75,7 @@ int vsscanf(const char *str, const char *fmt, va_list ap) KIVOS_FORMAT(__scanf__
 int sscanf(const char *str, const char *fmt, ...) KIVOS_FORMAT(__scanf__, 2, 3);
 int fscanf(FILE *f, const char *fmt, ...) KIVOS_FORMAT(__scanf__, 2, 3);
 
-/* Beyond the specified runtime, with the C library's usual meaning. */
+/* Beyond the core runtime, with the C library's usual meaning. */
 int getc(FILE *stream);
 int putc(int c, FILE *stream);
 char *fgets(char *buf, int size, FILE *stream);

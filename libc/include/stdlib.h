@@ -32,7 +32,7 @@ int rand(void);
 int abs(int x);
 long labs(long x);
 
-/* Beyond the specified runtime, with the C library's usual meaning. */
+/* Beyond the core runtime, with the C library's usual meaning. */
 typedef struct {
   int quot, rem;
 } div_t;

@@ -29,7 +29,7 @@ int strncasecmp(const char *a, const char *b, size_t n);
 char *strtok(char *s, const char *delim);
 char *strerror(int code);
 
-/* Beyond the specified runtime, with the C library's usual meaning. */
+/* Beyond the core runtime, with the C library's usual meaning. */
 void *memchr(const void *s, int c, size_t n);
 void *memrchr(const void *s, int c, size_t n);
 size_t strspn(const char *s, const char *accept);

@@ -1,5 +1,5 @@
 /* The case-insensitive comparisons, where ordinary C programs look for
-   them; beyond the specified runtime. */
+   them; beyond the core runtime. */
 #ifndef KIVOS_STRINGS_H
 #define KIVOS_STRINGS_H
 

@@ -44,7 +44,7 @@ int spawn(const char *path, char *const argv[], int argc);
 int waitpid(int pid, int *status, int options);
 int access(const char *path, int mode);
 
-/* Beyond the specified runtime: options as POSIX reads them. */
+/* Beyond the core runtime: options as POSIX reads them. */
 extern char *optarg;
 extern int optind, opterr, optopt;
 int getopt(int argc, char *const argv[], const char *options);

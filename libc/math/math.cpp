@@ -1,5 +1,5 @@
 // The functions of <math.h> whose results can be exact here, beyond the
-// specified runtime: bit operations on the IEEE double, scaling by powers
+// core runtime: bit operations on the IEEE double, scaling by powers
 // of two (exact), and fmod by exact subtractions instead of fprem, which
 // this emulator computes through 53-bit doubles.
 #include <math.h>

@@ -1,6 +1,6 @@
 // setjmp and longjmp for kivos's i386: the registers a call must keep, the
 // stack pointer after the return and the return address. Beyond the
-// specified runtime; the host build, whose sanitizers would not follow such
+// core runtime; the host build, whose sanitizers would not follow such
 // a jump, has none.
 #include <setjmp.h>
 

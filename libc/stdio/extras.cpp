@@ -1,5 +1,5 @@
-// The stream functions ordinary C programs expect beyond the specified
-// runtime, each in terms of the specified ones; a program that uses none of
+// The stream functions ordinary C programs expect beyond the core
+// runtime, each in terms of the core ones; a program that uses none of
 // them carries none of them.
 #include "stdio_impl.h"
 

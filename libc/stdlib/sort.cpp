@@ -1,4 +1,4 @@
-// Sorting and binary search, beyond the specified runtime. qsort is a
+// Sorting and binary search, beyond the core runtime. qsort is a
 // heapsort: no recursion, no allocation, n log n comparisons at worst.
 #include <stdlib.h>
 

@@ -1,7 +1,7 @@
 // 64-bit parsing and the division helpers ordinary C programs expect beyond
-// the specified runtime, with the C library's behaviour: white space and a
+// the core runtime, with the C library's behaviour: white space and a
 // sign are accepted, a value out of range is clamped and sets errno to
-// ERANGE. The specified strtol and strtoul keep their own rules.
+// ERANGE. The core strtol and strtoul keep their own rules.
 #include <errno.h>
 #include <limits.h>
 #include <stdlib.h>

@@ -1,4 +1,4 @@
-// Searching, spans, tokens and bounded copies beyond the specified
+// Searching, spans, tokens and bounded copies beyond the core
 // runtime, with the C library's usual meaning (null pointers are not
 // tolerated here). Programs that use none of them carry none of them.
 #include <string.h>

@@ -21,15 +21,15 @@ int getopt(int argc, char *const argv[], const char *options) {
   const char *word = argv[optind];
   char c = word[s_next++];
   bool quiet = options[0] == ':';
-  const char *spec = c == ':' ? nullptr : strchr(options + quiet, c);
+  const char *entry = c == ':' ? nullptr : strchr(options + quiet, c);
   bool last = !word[s_next];
   if (last) ++optind, s_next = 1;
   optopt = c;
-  if (!spec) {
+  if (!entry) {
     if (opterr && !quiet) printf("%s: illegal option -- %c\n", argv[0], c);
     return '?';
   }
-  if (spec[1] != ':') return c;
+  if (entry[1] != ':') return c;
   if (!last) { // the rest of this word is the argument
     optarg = const_cast<char *>(word + s_next);
     ++optind, s_next = 1;

@@ -100,7 +100,7 @@ static int bits_equal(double a, double b) {
   return memcmp(&a, &b, sizeof a) == 0;
 }
 
-/* The mathematical functions beyond the specified runtime, exact in both
+/* The mathematical functions beyond the core runtime, exact in both
    builds (the kivos one computes through the x87 unit). */
 CASE(mathematics) {
   int e = 0;

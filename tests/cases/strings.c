@@ -101,7 +101,7 @@ static int compare_ints(const void *a, const void *b) {
   return *(const int *)a - *(const int *)b;
 }
 
-/* What ordinary C programs expect beyond the specified runtime. */
+/* What ordinary C programs expect beyond the core runtime. */
 CASE(beyond_the_specification) {
   const char *s = "hello, world";
   char buf[8], text[] = "a,b;;c", *save, *rest = text;

@@ -118,7 +118,7 @@ CASE(fscanf_tokens) {
         stdin->pos == 2);
 }
 
-/* The classic stream functions beyond the specified runtime. */
+/* The classic stream functions beyond the core runtime. */
 CASE(classic_functions) {
   char line[8];
   FILE *f = fopen("ten", "r");

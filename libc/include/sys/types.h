@@ -1,4 +1,4 @@
-/* The sizes and numbers ordinary C programs name; beyond the specified
+/* The sizes and numbers ordinary C programs name; beyond the core
    runtime. */
 #ifndef KIVOS_SYS_TYPES_H
 #define KIVOS_SYS_TYPES_H

@@ -2,16 +2,15 @@
 
 #include <algorithm>
 #include <elfutils/libdw.h>
-#include <fcntl.h>
+#include <libelf.h>
 #include <map>
-#include <unistd.h>
 
 namespace kivos {
 
-std::string line_starts::read(const std::string &path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "cannot open " + path;
-  Dwarf *dwarf = dwarf_begin(fd, DWARF_C_READ);
+std::string line_starts::read(std::span<uint8_t> image) {
+  elf_version(EV_CURRENT);
+  Elf *elf = elf_memory(reinterpret_cast<char *>(image.data()), image.size());
+  Dwarf *dwarf = elf ? dwarf_begin_elf(elf, DWARF_C_READ, nullptr) : nullptr;
   std::map<std::pair<std::string, int>, uint32_t> index;
   Dwarf_Off at = 0, next;
   size_t header;
@@ -38,7 +37,7 @@ std::string line_starts::read(const std::string &path) {
     at = next;
   }
   if (dwarf) dwarf_end(dwarf);
-  ::close(fd);
+  if (elf) elf_end(elf);
   std::sort(starts.begin(), starts.end());
   starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
   return starts.empty() ? "no line information to cover (build it with -g)" : "";

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,9 @@ struct line_starts {
   // address: {address, index in lines}.
   std::vector<std::pair<uint32_t, uint32_t>> starts;
 
-  // Reads the line table of the program at path; an error text, or empty.
-  std::string read(const std::string &path);
+  // Reads the line table of a program image already in memory; an error
+  // text, or empty. libelf may rewrite the bytes it reads, so they are lent.
+  std::string read(std::span<uint8_t> image);
   // The indices of the lines that begin in [address, address + size).
   std::vector<uint32_t> within(uint32_t address, uint32_t size) const;
   // The line at an address (the last beginning at or before it), or null.

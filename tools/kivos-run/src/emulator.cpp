@@ -851,7 +851,7 @@ run_result run(const run_options &options) {
   }
   if (err.empty() && options.coverage) {
     r.lines.emplace();
-    err = r.lines->read(options.program);
+    err = r.lines->read(*image); // the bytes just loaded, not the file again
     r.entries.resize(g->symbols.functions.size());
   }
   if (err.empty()) err = r.sys.fs.open_root(options.root);

@@ -14,10 +14,9 @@ int digit_value(char c) {
   return 99;
 }
 
-// The magnitude, its sign and whether it overflowed `limit`; *end past the
-// digits, or at s when there were none.
-unsigned long long parse(const char *s, char **end, int base, unsigned long long limit,
-                         bool &negative, bool &over) {
+// The magnitude (ULLONG_MAX when it does not fit), its sign and whether it
+// overflowed; *end past the digits, or at s when there were none.
+unsigned long long parse(const char *s, char **end, int base, bool &negative, bool &over) {
   const char *p = s;
   while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
   negative = *p == '-';
@@ -33,8 +32,8 @@ unsigned long long parse(const char *s, char **end, int base, unsigned long long
   over = false;
   if (base >= 2 && base <= 36) {
     for (int d; (d = digit_value(*p)) < base; ++p) {
-      if (value > (limit - unsigned(d)) / unsigned(base)) over = true;
-      value = over ? limit : value * unsigned(base) + unsigned(d);
+      if (value > (ULLONG_MAX - unsigned(d)) / unsigned(base)) over = true;
+      value = over ? ULLONG_MAX : value * unsigned(base) + unsigned(d);
     }
   }
   if (end) *end = const_cast<char *>(p == first ? s : p);
@@ -47,7 +46,7 @@ extern "C" {
 
 long long strtoll(const char *s, char **end, int base) {
   bool negative, over;
-  unsigned long long magnitude = parse(s, end, base, ULLONG_MAX, negative, over);
+  unsigned long long magnitude = parse(s, end, base, negative, over);
   unsigned long long limit = negative ? 0x8000000000000000ull : LLONG_MAX;
   if (over || magnitude > limit) {
     errno = ERANGE;
@@ -58,7 +57,7 @@ long long strtoll(const char *s, char **end, int base) {
 
 unsigned long long strtoull(const char *s, char **end, int base) {
   bool negative, over;
-  unsigned long long magnitude = parse(s, end, base, ULLONG_MAX, negative, over);
+  unsigned long long magnitude = parse(s, end, base, negative, over);
   if (over) {
     errno = ERANGE;
     return ULLONG_MAX;

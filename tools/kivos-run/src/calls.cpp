@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kivos {
 namespace {
@@ -46,13 +47,13 @@ bool host_ready(int fd, short events) {
 
 // Reads from a host descriptor into guest memory; a FIFO that has nothing
 // yet makes the call wait.
-outcome host_read(system &s, process &p, open_object &o, uint32_t buf, uint32_t len) {
+outcome host_read(system &s, process &p, int fd, bool nonblock, uint32_t buf, uint32_t len) {
   std::string tmp(std::min<uint32_t>(len, 1u << 20), '\0');
   ssize_t n;
-  do n = ::read(o.host_fd, tmp.data(), tmp.size());
+  do n = ::read(fd, tmp.data(), tmp.size());
   while (n < 0 && errno == EINTR && !s.out_of_time());
   if (n < 0 && errno == EAGAIN)
-    return o.nonblock ? outcome(-EAGAIN) : wait_for(p, wait_state::host, o.host_fd, POLLIN);
+    return nonblock ? outcome(-EAGAIN) : wait_for(p, wait_state::host, fd, POLLIN);
   if (n < 0) return s.out_of_time() ? 0 : -errno;
   p.memory.write(buf, tmp.data(), uint32_t(n));
   return int32_t(n);
@@ -68,11 +69,7 @@ outcome console_read(system &s, process &p, uint32_t buf, uint32_t len) {
   }
   s.flush_console();
   if (!host_ready(0, POLLIN)) return wait_for(p, wait_state::host, 0, POLLIN);
-  open_object in(open_object::console_in);
-  in.host_fd = 0;
-  outcome o = host_read(s, p, in, buf, len);
-  in.host_fd = -1; // the host's standard input stays open
-  return o;
+  return host_read(s, p, 0, false, buf, len);
 }
 
 outcome pipe_read(process &p, open_object &o, uint32_t buf, uint32_t len) {
@@ -97,8 +94,7 @@ outcome pipe_write(process &p, open_object &o, uint32_t buf, uint32_t len) {
   pipe_buffer &q = *o.pipe;
   uint32_t &done = p.pending_done;
   if (q.readers == 0) {
-    int32_t taken = int32_t(done);
-    done = 0;
+    int32_t taken = int32_t(std::exchange(done, 0));
     return taken ? taken : -EPIPE;
   }
   size_t room = pipe_capacity - q.size();
@@ -106,11 +102,7 @@ outcome pipe_write(process &p, open_object &o, uint32_t buf, uint32_t len) {
   if (len <= atomic_write && room < len) n = 0;
   if (n && !p.memory.append(buf + done, n, q.bytes)) return -EFAULT;
   done += n;
-  if (done == len || (o.nonblock && done)) {
-    int32_t taken = int32_t(done);
-    done = 0;
-    return taken;
-  }
+  if (done == len || (o.nonblock && done)) return int32_t(std::exchange(done, 0));
   return o.nonblock ? outcome(-EAGAIN) : wait_for(p, wait_state::kivos);
 }
 
@@ -156,7 +148,7 @@ outcome read(system &s, process &p, uint32_t fd, uint32_t buf, uint32_t len) {
   open_object &o = **d;
   if (o.kind == open_object::console_in) return console_read(s, p, buf, len);
   if (o.kind == open_object::pipe_in) return pipe_read(p, o, buf, len);
-  return host_read(s, p, o, buf, len);
+  return host_read(s, p, o.host_fd, o.nonblock, buf, len);
 }
 
 outcome getkey(system &s, process &p) {
@@ -271,12 +263,6 @@ outcome pipe(system &s, process &p, uint32_t fds) {
   int32_t pair[2] = {in, out};
   p.memory.write(fds, pair, sizeof pair);
   return 0;
-}
-
-outcome mkfifo(system &s, process &p, uint32_t path_addr) {
-  std::string path;
-  if (int32_t err = s.path_arg(p, path_addr, path)) return err;
-  return s.fs.mkfifo(p.cwd, path);
 }
 
 outcome dup(system &, process &p, uint32_t fd) {

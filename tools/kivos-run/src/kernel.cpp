@@ -228,7 +228,7 @@ constexpr syscall_row table[] = {
      "desc",
      from_registers<&calls::lseek>},
     {KIVOS_SYS_PIPE, "pipe", {A::address}, "desc", from_registers<&calls::pipe>},
-    {KIVOS_SYS_MKFIFO, "mkfifo", {A::path}, "file", from_registers<&calls::mkfifo>},
+    {KIVOS_SYS_MKFIFO, "mkfifo", {A::path}, "file", on_path<&root_fs::mkfifo>},
     {KIVOS_SYS_DUP, "dup", {A::descriptor}, "desc", from_registers<&calls::dup>},
     {KIVOS_SYS_DUP2, "dup2", {A::descriptor, A::descriptor}, "desc", from_registers<&calls::dup2>},
     {KIVOS_SYS_FD_SET_INHERIT,

@@ -207,7 +207,6 @@ outcome getcwd(system &s, process &p, uint32_t buf, uint32_t size);
 outcome chdir(system &s, process &p, uint32_t path);
 outcome sleep_for(system &s, process &p, uint32_t usec);
 outcome pipe(system &s, process &p, uint32_t fds);
-outcome mkfifo(system &s, process &p, uint32_t path);
 outcome dup(system &s, process &p, uint32_t fd);
 outcome dup2(system &s, process &p, uint32_t old_fd, uint32_t new_fd);
 outcome set_inherit(system &s, process &p, uint32_t on);

@@ -63,6 +63,12 @@ int main() {
   row("hdtab.elf, 10,000 drives", measure(covered));
   covered.coverage = true;
   row("hdtab.elf, 10,000 drives, --coverage", measure(covered));
+  covered.coverage = false;
+  covered.profile = true;
+  row("hdtab.elf, 10,000 drives, --profile", measure(covered));
+  covered.profile = false;
+  covered.stacks = true;
+  row("hdtab.elf, 10,000 drives, --profile=svg", measure(covered));
   hdtab.count_instructions = true;
   row("hdtab, 10,000 drives, --stats", measure(hdtab));
   hdtab.count_stores = true;

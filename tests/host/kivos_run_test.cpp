@@ -257,6 +257,13 @@ const command_case command_cases[] = {
     {"printf 'hdtab | count\\nexit 3\\n' | $RUN --root ${H%/*} ${H%/*}/kivsh; echo $?; $RUN "
      "--root ${H%/*} ${H%/*}/kivsh -c 'nothing | count'",
      0, "5 18 109\n3\nkivsh: nothing: not found\n0 0 0\n"},
+    // Every process is profiled and covered, a stripped one as "(unknown)".
+    {"cd ${H%/*} && $RUN --root . --profile=folded:$D/f --coverage $D/c kivsh.elf -c 'hdtab.elf "
+     "| count' && cut -d';' -f1-3 $D/f | grep -v kivsh | sed 's, [0-9]*$,,' | uniq; grep -c "
+     "'^SF:.*/hdtab_uelf.cpp' $D/c",
+     0,
+     "count (pid 3);(unknown)\ncount (pid 3);(unknown);(unknown)\nhdtab.elf (pid 2);_start\n"
+     "hdtab.elf (pid 2);_start;_exit\nhdtab.elf (pid 2);_start;main\n1\n"},
     {"r() { $RUN --tsc 1 --trace --root ${H%/*} ${H%/*}/kivsh -c 'hdtab | count' 2>&1; }; [[ "
      "\"$(r)\" == \"$(r)\" ]] && r | grep -c '^\\[pid [23]\\]'",
      0, "121\n"},

@@ -137,6 +137,38 @@ coverage() {
   [[ $got == *"no line information"* && ! -e bare.info ]]
 }
 
+# Call stacks of a run, followed exactly: each known chain once, leaf's six
+# calls each as long, a recursion cut at 512 frames, counts that add up to
+# the instructions run, calls in the table, and an SVG that is well-formed XML.
+profile() {
+  local got
+  cd "$tmp"
+  printf '%s\n' '#include <stdio.h>' 'int leaf(int x) { return x + 1; }' \
+    'int middle(int x) { return leaf(x) + leaf(x); }' \
+    'int deep(int n) { return n ? deep(n - 1) + 1 : 0; }' \
+    'int main(void) {' '  int s = deep(600);' '  for (int i = 0; i < 3; i++)' \
+    '    s += middle(i);' '  printf("%d\n", s);' '}' >cs.c
+  "$1/bin/kivos-cc" -O0 cs.c -o cs
+  got=$("$1/bin/kivos-run" --stats --profile --profile=folded:cs.folded --profile=svg:cs.svg \
+    cs 2>&1)
+  [[ $got == 612* ]]
+  grep -q '^cs (pid 1);_start;main;middle [0-9]*$' cs.folded
+  [[ $(grep -c '^cs (pid 1);_start;main;printf;vfprintf;' cs.folded) -gt 0 ]]
+  awk '/;main;middle;leaf / {exit $NF % 6 != 0}' cs.folded
+  awk -F';' '/deeper calls/ {found = 1} NF > 516 {exit 1} END {exit !found}' cs.folded
+  [[ $(awk '{s += $NF} END {print s}' cs.folded) == \
+    $(sed -n 's/.* calls, \([0-9]*\) instructions.*/\1/p' <<<"$got") ]]
+  awk '$NF == "leaf" {exit $3 != 6} $NF == "middle" {exit $3 != 3}' <<<"$got"
+  python3 -c 'import sys, xml.etree.ElementTree as x
+t = x.parse(sys.argv[1]).getroot()
+n = "{http://www.w3.org/2000/svg}"
+assert "Flame graph of cs" in t.find(n + "text").text
+assert any(g.find(n + "title").text.startswith("leaf (") for g in t.iter(n + "g"))' cs.svg
+  llvm-strip cs -o bare
+  got=$("$1/bin/kivos-run" --profile=svg:bare.svg bare 2>&1) && false
+  [[ $got == *"no symbol table"* && ! -e bare.svg ]]
+}
+
 # The classic programs of examples/ports, built unmodified with the SDK and
 # with the host's compiler, say the same on the same input, status included.
 ports() {
@@ -176,10 +208,10 @@ deb_package() {
 
 case $case_name in
 relocatable | deb_package) "$case_name" ;;
-cmake_example | kivos_cc | toolchain_example | no_references | gdb_steps | ports | coverage)
+*)
+  declare -F "$case_name" >/dev/null || exit 2
   install_sdk "$tmp/prefix"
   "$case_name" "$tmp/prefix"
   ;;
-*) exit 2 ;;
 esac
 echo "ok: $case_name"

@@ -17,6 +17,7 @@
 #include <version.h>
 
 #include "../common/text.h"
+#include "src/call_stacks.h"
 
 namespace {
 
@@ -84,9 +85,14 @@ const char usage[] =
     "                        error), then: gdb NAME.elf -ex 'target remote :PORT'.\n"
     "                        Registers, memory, breakpoints, watchpoints on writes,\n"
     "                        stepping and Ctrl-C work; there is no time limit\n"
-    "  --profile             print, at the end, the instructions and system calls\n"
-    "                        spent in each function of PROGRAM's symbol table,\n"
+    "  --profile             print, at the end, the instructions, calls and system\n"
+    "                        calls of each function of PROGRAM's symbol table,\n"
     "                        hottest first (use the unstripped NAME.elf)\n"
+    "  --profile=folded:FILE write the instructions run under each call stack, one\n"
+    "                        line a stack (frames root first, joined by ';'), as\n"
+    "                        flame-graph tools read them; every process's stacks\n"
+    "                        start with a frame that names it\n"
+    "  --profile=svg:FILE    draw those stacks as a flame graph a browser shows\n"
     "  --coverage FILE       write an lcov tracefile of the lines PROGRAM ran (built\n"
     "                        with -g), as genhtml reads it: how often execution\n"
     "                        entered each line and each function\n"
@@ -204,12 +210,14 @@ void print_profile(const kivos::run_result &r, const std::string &program) {
   std::fprintf(stderr, "kivos-run: profile of %llu instructions and %llu system calls\n",
                static_cast<unsigned long long>(r.instructions),
                static_cast<unsigned long long>(r.trap_count));
-  std::fprintf(stderr, "%8s %14s %10s  %s\n", "share", "instructions", "calls", "function");
+  std::fprintf(stderr, "%8s %14s %10s %12s  %s\n", "share", "instructions", "calls", "system calls",
+               "function");
   for (const kivos::profile_entry &p : r.profile)
-    std::fprintf(stderr, "%7.2f%% %14llu %10llu  %s\n",
+    std::fprintf(stderr, "%7.2f%% %14llu %10llu %12llu  %s\n",
                  r.instructions ? 100.0 * double(p.instructions) / double(r.instructions) : 0.0,
                  static_cast<unsigned long long>(p.instructions),
-                 static_cast<unsigned long long>(p.traps), p.function.c_str());
+                 static_cast<unsigned long long>(p.calls), static_cast<unsigned long long>(p.traps),
+                 p.function.c_str());
 }
 
 // Opens FILE for the trace, emptying it. A FIFO waits for its reader, but no
@@ -233,7 +241,7 @@ std::FILE *open_output(const std::string &path, double timeout) {
 int run(int argc, char **argv) {
   kivos::run_options o;
   std::FILE *trace_file = nullptr;
-  std::string trace_path, coverage_path;
+  std::string trace_path, coverage_path, folded_path, svg_path;
   bool stats = false;
   std::vector<injection> injections;
   int i = 1;
@@ -338,8 +346,16 @@ int run(int argc, char **argv) {
       std::string v = next();
       if (!parse_int(v.c_str(), 0, 65535, n)) fail(opt + " wants a port number, not '" + v + "'");
       o.gdb_port = uint16_t(n);
-    } else if (opt == "--profile") {
+    } else if (opt == "--profile" && !inline_value) {
       o.profile = true;
+    } else if (opt == "--profile") {
+      if (value.rfind("folded:", 0) == 0 && value.size() > 7)
+        folded_path = value.substr(7);
+      else if (value.rfind("svg:", 0) == 0 && value.size() > 4)
+        svg_path = value.substr(4);
+      else
+        fail("--profile= wants folded:FILE or svg:FILE, not '" + value + "'");
+      o.stacks = true;
     } else if (opt == "--stats") {
       o.count_instructions = stats = true;
       if (inline_value && value != "stores") fail("--stats takes no value but 'stores'");
@@ -364,8 +380,7 @@ int run(int argc, char **argv) {
     } else {
       fail("unknown option " + opt);
     }
-    if (inline_value && (opt == "--trace" || opt == "--no-sleep" || opt == "--no-store-shortcut" ||
-                         opt == "--profile"))
+    if (inline_value && (opt == "--trace" || opt == "--no-sleep" || opt == "--no-store-shortcut"))
       fail("option " + opt + " takes no value");
   }
   if (i >= argc) fail("no program given");
@@ -412,13 +427,23 @@ int run(int argc, char **argv) {
       status = kivos::exit_tool_error;
     }
   }
-  if (!r.coverage.empty()) { // written once the run is over, so a refused run leaves no file
-    std::FILE *coverage_file = open_output(coverage_path, 0);
-    std::fputs(r.coverage.c_str(), coverage_file);
-    if (std::string err = tools::output_error(coverage_file, true); !err.empty()) {
-      std::fprintf(stderr, "kivos-run: --coverage %s: %s\n", coverage_path.c_str(), err.c_str());
+  // Written once the run is over, so a refused run leaves no file.
+  auto write = [&](const std::string &path, const std::string &text, const char *option) {
+    std::FILE *f = open_output(path, 0);
+    std::fputs(text.c_str(), f);
+    if (std::string err = tools::output_error(f, true); !err.empty()) {
+      std::fprintf(stderr, "kivos-run: %s%s: %s\n", option, path.c_str(), err.c_str());
       status = kivos::exit_tool_error;
     }
+  };
+  if (!r.coverage.empty()) write(coverage_path, r.coverage, "--coverage ");
+  if (r.end != kivos::run_end::load_error) {
+    if (!folded_path.empty())
+      write(folded_path, kivos::folded_stacks(r.stacks), "--profile=folded:");
+    if (!svg_path.empty())
+      write(svg_path,
+            kivos::flame_graph(r.stacks, "Flame graph of " + o.program + ", by instructions"),
+            "--profile=svg:");
   }
   if (o.profile) print_profile(r, o.program);
   if (!r.output_error.empty())

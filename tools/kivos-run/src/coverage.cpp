@@ -55,24 +55,32 @@ const line_starts::line *line_starts::at(uint32_t address) const {
   return it == starts.begin() ? nullptr : &lines[(it - 1)->second];
 }
 
-std::string lcov(const line_starts &table, const std::vector<function_count> &functions) {
-  // By file, lines in order; a function belongs to the file of its first line.
+std::string lcov(const std::vector<const covered_program *> &programs) {
+  // By file, lines in order; a function belongs to the file of its first
+  // line, and the same name there is the same function.
   std::map<std::string, std::map<int, uint64_t>> files;
-  for (const line_starts::line &l : table.lines) files[l.file][l.number] += l.count;
-  std::map<std::string, std::vector<std::pair<const function_count *, int>>> named;
-  for (const function_count &f : functions)
-    if (const line_starts::line *l = table.at(f.address)) named[l->file].push_back({&f, l->number});
+  std::map<std::string, std::map<std::string, std::pair<int, uint64_t>>> named;
+  for (const covered_program *p : programs) {
+    for (const line_starts::line &l : p->lines.lines) files[l.file][l.number] += l.count;
+    for (const function_count &f : p->functions)
+      if (const line_starts::line *l = p->lines.at(f.address)) {
+        auto &[line, entries] = named[l->file][f.name];
+        line = l->number;
+        entries += f.entries;
+      }
+  }
   std::string out = "TN:\n";
   auto n = [](uint64_t v) { return std::to_string(v); };
   for (const auto &[file, lines] : files) {
     out += "SF:" + file + "\n";
+    const auto &functions = named[file];
     size_t hit = 0;
-    for (auto [f, line] : named[file]) out += "FN:" + n(uint64_t(line)) + "," + f->name + "\n";
-    for (auto [f, line] : named[file]) {
-      out += "FNDA:" + n(f->entries) + "," + f->name + "\n";
-      hit += f->entries > 0;
+    for (const auto &[name, f] : functions) out += "FN:" + n(uint64_t(f.first)) + "," + name + "\n";
+    for (const auto &[name, f] : functions) {
+      out += "FNDA:" + n(f.second) + "," + name + "\n";
+      hit += f.second > 0;
     }
-    out += "FNF:" + n(named[file].size()) + "\nFNH:" + n(hit) + "\n";
+    out += "FNF:" + n(functions.size()) + "\nFNH:" + n(hit) + "\n";
     hit = 0;
     for (auto [number, count] : lines) {
       out += "DA:" + n(uint64_t(number)) + "," + n(count) + "\n";

@@ -35,7 +35,15 @@ struct function_count {
   uint64_t entries = 0;
 };
 
-// The counts as an lcov tracefile: a record per source file.
-std::string lcov(const line_starts &lines, const std::vector<function_count> &functions);
+// A program some process of the run ran: its lines and functions, counted
+// over every process that ran it.
+struct covered_program {
+  line_starts lines;
+  std::vector<function_count> functions; // as the symbol table lists them
+};
+
+// The counts as an lcov tracefile: a record per source file, summed over
+// the programs that share it (the runtime's sources, say).
+std::string lcov(const std::vector<const covered_program *> &programs);
 
 } // namespace kivos

@@ -3,6 +3,7 @@
 // a process waits, ends, or has made a slice of calls), never on a clock, so
 // the same programs with the same input run the same way every time.
 #include "../../common/text.h"
+#include "call_stacks.h"
 #include "coverage.h"
 #include "gdb_stub.h"
 #include "guest_memory.h"
@@ -87,9 +88,19 @@ guest &owner(void *user) {
 
 struct block_info {
   uint16_t instructions = 0;
+  uint8_t ends = 0; // following calls: how the block may end
+  uint32_t end = 0; // following calls: the address after it
   size_t function = 0;
   std::vector<uint32_t> lines; // with coverage: the lines that begin in the block
   int32_t entry = -1;          // with coverage: the function the block begins
+};
+
+enum block_end : uint8_t { may_call = 1, may_return = 2 };
+
+// A call made and not yet returned from.
+struct call_frame {
+  uint32_t sp = 0; // where its return address lies: it returned once esp is above
+  uint32_t node = 0;
 };
 
 // A process and the emulated processor it runs in.
@@ -109,6 +120,11 @@ struct guest : process {
   elf32::symbol_table symbols;                     // with options.profile
   std::vector<profile_entry> profile;              // one per function, and one for the rest
   std::unordered_map<uint64_t, block_info> blocks; // by (address, size)
+  bool follows_calls = false;                      // with profile or stacks and a symbol table
+  call_tree calls;
+  std::vector<call_frame> frames;
+  const block_info *previous = nullptr; // the block that ran last
+  covered_program *covered = nullptr;   // with coverage, when the program has line information
 
   explicit guest(runner &runs_it) : r(runs_it) {}
 
@@ -153,6 +169,11 @@ struct guest : process {
     uc_reg_read(uc, UC_X86_REG_EIP, &v);
     return v;
   }
+  uint32_t esp() {
+    uint32_t v = 0;
+    uc_reg_read(uc, UC_X86_REG_ESP, &v);
+    return v;
+  }
 
   void set_fault(fault_kind kind, uint32_t at, std::optional<uint32_t> address = {},
                  uint32_t code = 0) {
@@ -164,6 +185,12 @@ struct guest : process {
   void hook_rdtsc();
   void locate_data_fault();
   bool classify(uc_err err);
+  void note_block_end(block_info &b, uint32_t address, uint32_t size);
+  void follow_calls(const block_info &b);
+  // Drops the frames that returned, or that a jump out of them (longjmp) left.
+  void unwind(uint32_t sp) {
+    while (frames.size() > 1 && frames.back().sp < sp) frames.pop_back();
+  }
   // The index in `profile` of the function holding address; the last entry
   // stands for all code outside them.
   size_t function_at(uint32_t address) const {
@@ -204,9 +231,10 @@ struct runner {
   bool debugging = false;
   size_t turn = 0; // where the round of processes goes on
   std::vector<std::unique_ptr<engine>> engines;
-  std::vector<engine *> spare;      // engines of ended processes
-  std::optional<line_starts> lines; // with coverage: the first program's lines and their counts
-  std::vector<uint64_t> entries;    // with coverage: entries into each of its functions
+  std::vector<engine *> spare; // engines of ended processes
+  // With coverage: each program run, by its image; null for one without
+  // line information.
+  std::map<std::string, std::unique_ptr<covered_program>> covered;
 
   runner(const run_options &o, run_result &r) : options(o), result(r), sys(o, r) {
     if (o.trace) trace.emplace(o);
@@ -278,10 +306,32 @@ struct runner {
 
 std::string guest::start(std::span<const uint8_t> image, const std::vector<std::string> &args) {
   uint32_t entry = 0, sp = 0;
-  std::string err = load_image(image, args, stack_size, memory, entry, sp,
-                               r.options.profile || r.options.coverage ? &symbols : nullptr);
+  std::string err =
+      load_image(image, args, stack_size, memory, entry, sp,
+                 r.options.profile || r.options.stacks || r.options.coverage ? &symbols : nullptr);
   if (!err.empty()) return err;
-  if (r.options.profile && !symbols.functions.empty()) profile.resize(symbols.functions.size() + 1);
+  // The program asked for must name its functions; a stripped program it
+  // starts still counts, as "(unknown)".
+  if (r.options.stacks && symbols.functions.empty() && !parent)
+    return "no call stacks: " + program +
+           " has no symbol table; profile it as built, before it is stripped";
+  if (r.options.coverage) {
+    std::unique_ptr<covered_program> &c = r.covered[std::string(image.begin(), image.end())];
+    if (!c) {
+      auto fresh = std::make_unique<covered_program>();
+      std::vector<uint8_t> bytes(image.begin(), image.end()); // libelf may rewrite what it reads
+      if (std::string why = fresh->lines.read(bytes); !why.empty()) {
+        if (!parent) return why; // the program asked for; one it starts is left out
+      } else {
+        for (const elf32::function &f : symbols.functions)
+          fresh->functions.push_back({readable_name(symbols.name(f)), f.address, 0});
+        c = std::move(fresh);
+      }
+    }
+    covered = c.get();
+  }
+  follows_calls = (r.options.profile || r.options.stacks) && (parent || !symbols.functions.empty());
+  if (follows_calls) profile.resize(symbols.functions.size() + 1);
   bool fresh = false;
   if (!(e = r.take_engine(fresh))) return "cannot start the emulator";
   e->owner = this;
@@ -317,8 +367,8 @@ std::string guest::start(std::span<const uint8_t> image, const std::vector<std::
     // A limit needs every instruction seen; a count only every block.
     if (r.options.max_instructions)
       uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(code_hook), e, 1, 0);
-    if (r.options.coverage ||
-        (!r.options.max_instructions && (r.options.count_instructions || r.options.profile)))
+    if (r.options.coverage || r.options.profile || r.options.stacks ||
+        (!r.options.max_instructions && r.options.count_instructions))
       uc_hook_add(uc, &h, UC_HOOK_BLOCK, reinterpret_cast<void *>(block_hook), e, 1, 0);
     if (r.options.count_stores) {
       guard_write_hooks();
@@ -382,24 +432,70 @@ void guest::block_hook(uc_engine *uc, uint64_t address, uint32_t size, void *use
   auto [it, fresh] = g.blocks.try_emplace(address << 16 | size, block_info{});
   block_info &b = it->second;
   runner &r = g.r;
-  bool covered = r.lines && &g == &r.first();
+  covered_program *covered = g.covered;
   if (fresh) {
     uc_tb tb{};
     if (uc_ctl_request_cache(uc, address, &tb) == UC_ERR_OK) b.instructions = tb.icount;
     b.function = g.function_at(uint32_t(address));
+    if (g.follows_calls) g.note_block_end(b, uint32_t(address), size);
     if (covered) {
-      b.lines = r.lines->within(uint32_t(address), size);
+      b.lines = covered->lines.within(uint32_t(address), size);
       if (b.function < g.symbols.functions.size() &&
           g.symbols.functions[b.function].address == uint32_t(address))
         b.entry = int32_t(b.function);
     }
   }
   if (!r.options.max_instructions) r.instructions += b.instructions; // else the code hook counts
-  if (!g.profile.empty()) g.profile[b.function].instructions += b.instructions;
-  if (covered) {
-    for (uint32_t l : b.lines) ++r.lines->lines[l].count;
-    if (b.entry >= 0) ++r.entries[size_t(b.entry)];
+  if (g.follows_calls) {
+    g.profile[b.function].instructions += b.instructions;
+    g.follow_calls(b);
   }
+  if (covered) {
+    for (uint32_t l : b.lines) ++covered->lines.lines[l].count;
+    if (b.entry >= 0) ++covered->functions[size_t(b.entry)].entries;
+  }
+}
+
+// Whether the block's last instruction may be a call or a return, from its
+// last bytes; the stack then says whether it was.
+void guest::note_block_end(block_info &b, uint32_t address, uint32_t size) {
+  uint8_t tail[8] = {}; // tail[8 - k] is the byte k before the end
+  uint32_t n = std::min<uint32_t>(size, 8);
+  if (!memory.read(address + size - n, tail + 8 - n, n, prot_exec)) return;
+  b.end = address + size;
+  if (tail[7] == 0xc3 || tail[5] == 0xc2) b.ends |= may_return;
+  if (tail[3] == 0xe8) b.ends |= may_call;
+  for (int i = 1; i <= 6; ++i)
+    if (tail[i] == 0xff && (tail[i + 1] >> 3 & 7) == 2) b.ends |= may_call;
+}
+
+// Follows calls and returns exactly from one block to the next: a call left
+// the address after it on top of a deeper stack; a return (or a jump out of
+// frames) left the stack above their return addresses.
+void guest::follow_calls(const block_info &b) {
+  const block_info *p = std::exchange(previous, &b);
+  uint32_t function = uint32_t(b.function);
+  if (frames.empty()) {
+    frames.push_back({UINT32_MAX, calls.child(call_tree::root, function)});
+  } else if (p && p->ends) {
+    uint32_t sp = esp(), back = 0;
+    if (p->ends & may_return) unwind(sp);
+    if ((p->ends & may_call) && sp < frames.back().sp && memory.read(sp, &back, 4, prot_read) &&
+        back == p->end) {
+      frames.push_back({sp, calls.child(frames.back().node, function)});
+      ++profile[function].calls;
+    }
+  }
+  // Code of another function without a call: a jump to it (a tail call), or
+  // out of frames that ended.
+  if (uint32_t top = calls.nodes[frames.back().node].function;
+      top != function && top != call_tree::deeper) {
+    unwind(esp());
+    uint32_t &node = frames.back().node;
+    if (calls.nodes[node].function != function)
+      node = calls.child(calls.nodes[node].parent, function);
+  }
+  calls.nodes[frames.back().node].instructions += b.instructions;
 }
 
 void guest::code_hook(uc_engine *, uint64_t, uint32_t, void *user) {
@@ -849,11 +945,6 @@ run_result run(const run_options &options) {
     if (args.empty()) args.push_back(options.program);
     err = g->start(*image, args);
   }
-  if (err.empty() && options.coverage) {
-    r.lines.emplace();
-    err = r.lines->read(*image); // the bytes just loaded, not the file again
-    r.entries.resize(g->symbols.functions.size());
-  }
   if (err.empty()) err = r.sys.fs.open_root(options.root);
   if (!err.empty()) {
     result.end = run_end::load_error;
@@ -871,31 +962,43 @@ run_result run(const run_options &options) {
     r.execute();
   r.end_others();
   result.instructions = r.instructions;
-  // One profile for all processes, by function name, in the order first met.
+  // One profile for all processes, by function name, in the order first met;
+  // call stacks under each process.
   std::map<std::string, size_t> row;
   for (size_t i = 0; i < r.sys.processes.size(); ++i) {
     guest &x = r.at(i);
+    if (!x.follows_calls) continue;
+    // Named only when counted: a hostile table's names can be huge.
+    std::unordered_map<uint32_t, std::string> named;
+    auto name = [&](uint32_t j) -> const std::string & {
+      auto [it, fresh] = named.try_emplace(j);
+      if (fresh)
+        it->second = j < x.symbols.functions.size()
+                         ? readable_name(x.symbols.name(x.symbols.functions[j]))
+                         : "(unknown)";
+      return it->second;
+    };
     for (size_t j = 0; j < x.profile.size(); ++j) {
       const profile_entry &p = x.profile[j];
-      if (!p.instructions && !p.traps) continue;
-      std::string name = j < x.symbols.functions.size()
-                             ? readable_name(x.symbols.name(x.symbols.functions[j]))
-                             : "(unknown)";
-      auto [it, fresh] = row.try_emplace(name, result.profile.size());
-      if (fresh) result.profile.push_back({name});
+      if (!p.instructions && !p.traps && !p.calls) continue;
+      auto [it, fresh] = row.try_emplace(name(uint32_t(j)), result.profile.size());
+      if (fresh) result.profile.push_back({name(uint32_t(j))});
       result.profile[it->second].instructions += p.instructions;
+      result.profile[it->second].calls += p.calls;
       result.profile[it->second].traps += p.traps;
+    }
+    if (options.stacks) {
+      std::string program = x.program.substr(x.program.rfind('/') + 1);
+      add_stacks(x.calls, program + " (pid " + std::to_string(x.pid) + ")", name, result.stacks);
     }
   }
   std::stable_sort(result.profile.begin(), result.profile.end(),
                    [](const auto &a, const auto &b) { return a.instructions > b.instructions; });
-  if (r.lines) {
-    std::vector<function_count> functions;
-    guest &f = r.first();
-    for (size_t i = 0; i < f.symbols.functions.size(); ++i)
-      functions.push_back({readable_name(f.symbols.name(f.symbols.functions[i])),
-                           f.symbols.functions[i].address, r.entries[i]});
-    result.coverage = lcov(*r.lines, functions);
+  if (options.coverage) {
+    std::vector<const covered_program *> programs;
+    for (const auto &[image, c] : r.covered)
+      if (c) programs.push_back(c.get());
+    result.coverage = lcov(programs);
   }
   if (r.trace) r.trace->finish();
   r.sys.flush_console();

@@ -106,10 +106,11 @@ struct run_options {
   bool count_instructions = false;  // count every instruction (a block at a time)
   bool count_stores = false;        // count every guest store (slows emulation down)
   std::optional<uint16_t> gdb_port; // wait for gdb on localhost:port before the first instruction
-  bool profile = false;             // instructions and traps per function of the symbol table
-  bool coverage = false;            // count the program's lines, for run_result::coverage
-  bool real_sleep = true;           // usleep and sleep wait for real
-  bool store_shortcut = true;       // skip Unicorn 2.0.1's page collection on each store
+  bool profile = false;       // instructions, calls and traps per function of the symbol table
+  bool stacks = false;        // instructions per call stack, for run_result::stacks
+  bool coverage = false;      // count the program's lines, for run_result::coverage
+  bool real_sleep = true;     // usleep and sleep wait for real
+  bool store_shortcut = true; // skip Unicorn 2.0.1's page collection on each store
   uint32_t stack_size = 1u << 20;
   bool end_on_signals = false; // SIGINT and SIGTERM end the run, which still reports
   // The time-stamp counter the program reads: the host's when absent (it
@@ -120,7 +121,14 @@ struct run_options {
 
 struct profile_entry {
   std::string function; // "(unknown)" for code outside every function the program names
-  uint64_t instructions = 0, traps = 0;
+  uint64_t instructions = 0, calls = 0, traps = 0;
+};
+
+// A chain of calls: the process, then the functions from its start to the
+// one that ran; with the instructions run there and in no callee.
+struct call_stack {
+  std::vector<std::string> frames;
+  uint64_t instructions = 0;
 };
 
 struct run_result {
@@ -135,6 +143,7 @@ struct run_result {
   uint64_t instructions = 0;          // with count_instructions or max_instructions
   uint64_t stores = 0;                // with count_stores
   std::vector<profile_entry> profile; // with profile: hottest first; empty without symbols
+  std::vector<call_stack> stacks;     // with stacks: those that ran instructions
   std::string coverage;               // with coverage: an lcov tracefile of the program's lines
   std::string output_error; // why console output could not be written; empty when it all was
 };

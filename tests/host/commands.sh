@@ -2,6 +2,13 @@
 # runs in bash with $RUN (kivos-run), $M (kivos-meta), $P (the folder of the
 # test programs), $H (hdtab) and $D (a fresh folder).
 
+# With KIVOS_RUN_FLAGS set (a second pass of the suite), every run takes them.
+if [[ -n ${KIVOS_RUN_FLAGS:-} && -n ${RUN:-} ]]; then
+  printf '#!/bin/sh\nexec %q %s "$@"\n' "$RUN" "$KIVOS_RUN_FLAGS" >"$D/.flagged-run"
+  chmod +x "$D/.flagged-run"
+  RUN=$D/.flagged-run
+fi
+
 # The output of a run in brackets, then its status.
 run() { echo "[$("$RUN" "$@" 2>&1)] $?"; }
 

@@ -7,4 +7,5 @@ trap 'rm -rf "$D"' EXIT
 source "$(dirname "$0")/../host/commands.sh"
 files
 cp "$(dirname "$2")/child" "$D/"
-printf ab | "$1" --no-sleep --timeout 30 --root "$D" "$2" "$3"
+# shellcheck disable=SC2086 # the flags are words
+printf ab | "$1" ${KIVOS_RUN_FLAGS:-} --no-sleep --timeout 30 --root "$D" "$2" "$3"

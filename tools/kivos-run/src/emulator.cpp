@@ -4,6 +4,7 @@
 // the same programs with the same input run the same way every time.
 #include "../../common/text.h"
 #include "call_stacks.h"
+#include "clean_pages.h"
 #include "coverage.h"
 #include "gdb_stub.h"
 #include "guest_memory.h"
@@ -112,7 +113,8 @@ struct guest : process {
   bool probing = false; // re-running one instruction to locate a fault
   bool probe_hit = false;
   bool emulator_aborted = false;
-  bool counted = false; // a run with an instruction count has been made
+  bool counted = false;     // a run with an instruction count has been made
+  bool clean_pages = false; // stores to pages without code take the fast path
   uc_mem_type fault_type{};
   fault_report fault;
   uint32_t stack_size = 0;
@@ -159,7 +161,9 @@ struct guest : process {
       count = SIZE_MAX;
     uc_err err = UC_ERR_EXCEPTION; // what an abort returns
     note_running_engine(uc);
+    note_running_pages(clean_pages ? &memory : nullptr);
     guarded([&] { err = uc_emu_start(uc, begin, 0, 0, count); });
+    note_running_pages(nullptr);
     note_running_engine(nullptr);
     return err;
   }
@@ -229,7 +233,8 @@ struct runner {
   std::atomic<bool> interrupted{false}; // gdb's Ctrl-C
   int wake_fd = -1;                     // readable after a Ctrl-C, to end a wait for the host
   bool debugging = false;
-  size_t turn = 0; // where the round of processes goes on
+  bool clean_pages = false; // stores to pages without code take the fast path
+  size_t turn = 0;          // where the round of processes goes on
   std::vector<std::unique_ptr<engine>> engines;
   std::vector<engine *> spare; // engines of ended processes
   // With coverage: each program run, by its image; null for one without
@@ -237,6 +242,8 @@ struct runner {
   std::map<std::string, std::unique_ptr<covered_program>> covered;
 
   runner(const run_options &o, run_result &r) : options(o), result(r), sys(o, r) {
+    // Store counts and watchpoints need every store seen by the slow path.
+    clean_pages = o.store_shortcut && !o.count_stores && !o.gdb_port && ready_clean_pages();
     if (o.trace) trace.emplace(o);
     sys.start_child = [this](process &parent, const std::vector<uint8_t> &image,
                              std::vector<std::string> args) -> int32_t {
@@ -336,6 +343,7 @@ std::string guest::start(std::span<const uint8_t> image, const std::vector<std::
   if (!(e = r.take_engine(fresh))) return "cannot start the emulator";
   e->owner = this;
   uc = e->uc;
+  clean_pages = r.clean_pages;
   // The emulator numbers its memory in the order it is mapped and keeps
   // its records of code in tables of 1,024 pages of that numbering; a
   // store to a page whose table also covers code takes a much slower

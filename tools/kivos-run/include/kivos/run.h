@@ -156,6 +156,8 @@ std::vector<uint32_t> calls_named(const std::string &name);
 
 // How many guest stores took the store shortcut so far in this process.
 uint64_t store_shortcuts_taken();
+// How many TLB entries were made for stores that stay in generated code.
+uint64_t clean_entries_made();
 
 // The exit status kivos-run gives for a result.
 int exit_code(const run_result &result);

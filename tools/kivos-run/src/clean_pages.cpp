@@ -8,8 +8,8 @@
 //
 // A page the guest cannot execute holds no translated code (fetching from
 // it faults), so there a store has nothing to invalidate. The library fills
-// each TLB entry through tlb_set_page_with_attrs_x86_64, which it reaches
-// through its procedure linkage table, so the definition here runs instead:
+// each TLB entry through tlb_set_page_with_attrs_x86_64, which is wrapped at
+// link time (unicorn_wraps.h), so the definition here runs instead:
 // it calls the library's, then clears the flag in the entry just made when
 // the page is writable and not executable in the running guest's memory.
 // Stores there stay in generated code, as in the other emulator; executable
@@ -17,30 +17,22 @@
 // itself. Memory hooks still see every store: code translated while one is
 // installed always calls the helper. The entry is found through the TLB's
 // place in the processor record, which the first such entry reveals (the
-// one place in the record that leads to it), for Unicorn 2.0.1 only. Remove this file with the
-// store shortcut, when Debian ships a Unicorn that keeps track of dirty pages again.
+// one place in the record that leads to it), for Unicorn 2.0.1 only.
+// Remove this file with the store shortcut, when Debian ships a Unicorn
+// that keeps track of dirty pages again.
 #include "clean_pages.h"
+#include "unicorn_wraps.h"
 
 #include <kivos/run.h>
 
 #include <atomic>
 #include <cstring>
-#include <dlfcn.h>
 #include <malloc.h>
 #include <sys/uio.h>
 #include <unicorn/unicorn.h>
 #include <unistd.h>
 
 namespace {
-
-using set_page_fn = void(void *cpu, uint64_t vaddr, uint64_t paddr, uint32_t attrs, int prot,
-                         int mmu_idx, uint64_t size);
-
-set_page_fn *library_set_page() {
-  static auto *f =
-      reinterpret_cast<set_page_fn *>(dlsym(RTLD_NEXT, "tlb_set_page_with_attrs_x86_64"));
-  return f;
-}
 
 constexpr uint64_t page_mask = ~uint64_t(0xfff);
 constexpr uint64_t not_dirty = 1u << 10; // the flag, for 4 KiB target pages
@@ -103,10 +95,11 @@ long find_place(void *cpu, uint64_t vaddr, int mmu_idx) {
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) void
-tlb_set_page_with_attrs_x86_64(void *cpu, uint64_t vaddr, uint64_t paddr, uint32_t attrs, int prot,
-                               int mmu_idx, uint64_t size) {
-  library_set_page()(cpu, vaddr, paddr, attrs, prot, mmu_idx, size);
+#if KIVOS_UNICORN_SHORTCUTS
+extern "C" void __wrap_tlb_set_page_with_attrs_x86_64(void *cpu, uint64_t vaddr, uint64_t paddr,
+                                                      uint32_t attrs, int prot, int mmu_idx,
+                                                      uint64_t size) {
+  __real_tlb_set_page_with_attrs_x86_64(cpu, vaddr, paddr, attrs, prot, mmu_idx, size);
   if (!t_pages || size != 0x1000 || vaddr >> 32) return;
   const kivos::region *r = t_pages->find(uint32_t(vaddr), 0);
   if (!r || (r->prot & kivos::prot_exec) || !(r->prot & kivos::prot_write)) return;
@@ -121,12 +114,12 @@ tlb_set_page_with_attrs_x86_64(void *cpu, uint64_t vaddr, uint64_t paddr, uint32
     g_made.fetch_add(1, std::memory_order_relaxed);
   }
 }
+#endif
 
 namespace kivos {
 
 bool ready_clean_pages() {
-  return uc_version(nullptr, nullptr) >> 8 == 0x020001 && library_set_page() &&
-         g_offset.load() != 0;
+  return KIVOS_UNICORN_SHORTCUTS && g_offset.load() != 0;
 }
 
 void note_running_pages(const guest_memory *memory) {

@@ -4,18 +4,18 @@
 // last byte is stored. When one of those bytes changes the code the engine
 // is running, the library leaves the store through cpu_loop_exit_noexc()
 // and the field stays set: from then on no write hook is ever called, so
-// store counts stop and gdb's watchpoints never fire. The library calls that
-// exit through its procedure linkage table, so the definition here, exported
-// by the executable, runs first: it clears the field, then takes the
-// library's exit. The field's place in the private record is found by a
-// probe (below), only for Unicorn 2.0.1. Remove this file with the store
-// shortcut, when Debian ships a later Unicorn.
+// store counts stop and gdb's watchpoints never fire. That exit is wrapped
+// at link time (unicorn_wraps.h), so the definition here runs first: it
+// clears the field, then takes the library's exit. The field's place in the
+// private record is found by a probe (below), only for Unicorn 2.0.1.
+// Remove this file with the store shortcut, when Debian ships a later
+// Unicorn.
 #include "hook_guard.h"
+#include "unicorn_wraps.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <dlfcn.h>
 #include <malloc.h>
 #include <vector>
 
@@ -27,13 +27,6 @@ thread_local bool t_left = false; // the library left a store since the last wri
 thread_local uint64_t t_left_count = 0;
 thread_local uint64_t t_last_address = 0;
 thread_local int t_last_size = 0;
-
-using exit_fn = void(void *);
-
-exit_fn *library_exit() {
-  static auto *f = reinterpret_cast<exit_fn *>(dlsym(RTLD_NEXT, "cpu_loop_exit_noexc_x86_64"));
-  return f;
-}
 
 // While the library stores a value byte by byte, a byte that lands on an
 // unmapped page calls this hook: the fields that were 0 before the store
@@ -99,22 +92,21 @@ long find_field() {
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"), noreturn)) void
-cpu_loop_exit_noexc_x86_64(void *cpu) {
+#if KIVOS_UNICORN_SHORTCUTS
+extern "C" [[noreturn]] void __wrap_cpu_loop_exit_noexc_x86_64(void *cpu) {
   long at = g_offset.load(std::memory_order_relaxed);
   if (at > 0 && t_running) std::memset(reinterpret_cast<char *>(t_running) + at, 0, 4);
   t_left = true;
   ++t_left_count;
-  library_exit()(cpu);
-  __builtin_unreachable();
+  __real_cpu_loop_exit_noexc_x86_64(cpu);
 }
+#endif
 
 namespace kivos {
 
 void guard_write_hooks() {
   if (g_offset.load() >= 0) return;
-  bool this_unicorn = uc_version(nullptr, nullptr) >> 8 == 0x020001 && library_exit();
-  g_offset.store(this_unicorn ? find_field() : 0);
+  g_offset.store(KIVOS_UNICORN_SHORTCUTS ? find_field() : 0);
 }
 
 void note_running_engine(uc_engine *uc) {

@@ -1,5 +1,6 @@
-/* Calls snprintf argv[1] times with format number argv[2], for counting the
-   instructions of one call under kivos-run. */
+/* Calls snprintf argv[1] times with format number argv[2] (or, for 4,
+   fputc to a file), for counting the instructions and stores of one call
+   under kivos-run. */
 #include <stdio.h>
 
 static unsigned number(const char *s) {
@@ -12,6 +13,7 @@ int main(int argc, char **argv) {
   if (argc < 3) return 2;
   unsigned n = number(argv[1]), which = number(argv[2]);
   static char buf[128];
+  FILE *out = which == 4 ? fopen("snprintf_loop.out", "w") : 0;
   for (unsigned i = 0; i < n; ++i) {
     switch (which) {
     case 0:
@@ -26,7 +28,11 @@ int main(int argc, char **argv) {
     case 3:
       snprintf(buf, 16, "%40d", (int)i);
       break;
+    case 4:
+      fputc('a' + (int)(i % 26), out);
+      break;
     }
   }
+  if (out) fclose(out);
   return 0;
 }

@@ -1,6 +1,7 @@
 // Opening and closing streams: descriptor streams for reading, file-write
-// and memory streams that collect their bytes in a heap buffer kept
-// NUL-terminated. Only programs that open a collecting stream link this.
+// and memory streams that collect their bytes in a heap buffer (a memory
+// stream's kept NUL-terminated). Only programs that open a collecting
+// stream link this.
 #include "stdio_impl.h"
 
 #include <fcntl.h>
@@ -35,10 +36,13 @@ bool reserve(FILE *stream, size_t needed) {
     memcpy(stream->buf + len, bytes, count);
   len += count;
   stream->len = len;
-  stream->buf[len] = 0;
-  if (stream->kind == STREAM_MEMORY && stream->out_ptr && stream->out_size) {
-    *stream->out_ptr = stream->buf;
-    *stream->out_size = len;
+  // Only a memory stream's buffer is read as a string; a file's is written by length.
+  if (stream->kind == STREAM_MEMORY) {
+    stream->buf[len] = 0;
+    if (stream->out_ptr && stream->out_size) {
+      *stream->out_ptr = stream->buf;
+      *stream->out_size = len;
+    }
   }
 }
 

@@ -7,58 +7,42 @@ namespace {
 
 constexpr uint32_t max_count = 0x7fffffffu;
 
-// Puts the digits of value in `digits`, most significant first, and their
-// number in *len.
-void snbuf_render_unsigned(char *digits, int *len, unsigned int value, unsigned int base,
-                           int upper) {
+// Puts the digits of value just before `end`, most significant first;
+// answers where they begin. One store a digit, nothing else.
+[[gnu::always_inline]] inline char *snbuf_render_unsigned(char *end, unsigned int value,
+                                                          unsigned int base, int upper) {
   const char *table = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  if (value == 0) {
-    digits[0] = '0';
-    *len = 1;
-    return;
-  }
-  int n = 0;
-  for (;;) {
-    digits[n++] = table[value % base];
-    *len = n;
-    bool last = value < base;
+  do {
+    *--end = table[value % base];
     value /= base;
-    if (last) break;
-  }
-  for (int i = 0, j = n - 1; i < j; ++i, --j) {
-    char t = digits[i];
-    digits[i] = digits[j];
-    digits[j] = t;
-  }
+  } while (value);
+  return end;
 }
 
-// The bounded store. The count is 64 bits wide, so it never wraps; bytes
-// past the bound are counted without being stored.
+// The bounded store: a cursor into the buffer that stops at the place of
+// the NUL, and a count of the bytes that did not fit. That count saturates
+// instead of wrapping: only a total past INT_MAX, answered as INT_MAX, can
+// reach its top. A byte costs one store and nothing more.
 struct snbuf {
-  char *buf;
-  size_t size;
-  uint64_t count;
+  char *at, *limit;     // equal when nothing more fits (or there is no buffer)
+  uint32_t dropped = 0; // bytes counted without being stored
 
-  // How many of the next n bytes still fit before the place of the NUL.
-  uint32_t room(uint32_t n) const {
-    if (!buf || count + 1 >= size) return 0;
-    uint64_t left = size - 1 - count;
-    return n < left ? n : uint32_t(left);
+  void drop(uint32_t n) { dropped = n > UINT32_MAX - dropped ? UINT32_MAX : dropped + n; }
+  [[gnu::always_inline]] void put(const char *s, uint32_t n) {
+    size_t room = size_t(limit - at);
+    uint32_t k = room < n ? uint32_t(room) : n;
+    char *d = at; // a local, so the loop stores only bytes
+    for (char *e = d + k; d != e;) *d++ = *s++;
+    at = d;
+    drop(n - k);
   }
-  void put(const char *s, uint32_t n) {
-    if (uint32_t k = room(n)) {
-      char *d = buf + count;
-      for (uint32_t i = 0; i < k; ++i) d[i] = s[i];
-    }
-    count += n;
-  }
-  void put(char c) { put(&c, 1); }
-  void fill(char c, uint32_t n) {
-    if (uint32_t k = room(n)) {
-      char *d = buf + count;
-      for (uint32_t i = 0; i < k; ++i) d[i] = c;
-    }
-    count += n;
+  [[gnu::always_inline]] void fill(char c, uint32_t n) {
+    size_t room = size_t(limit - at);
+    uint32_t k = room < n ? uint32_t(room) : n;
+    char *d = at;
+    for (char *e = d + k; d != e;) *d++ = c;
+    at = d;
+    drop(n - k);
   }
 };
 
@@ -66,7 +50,7 @@ uint32_t snbuf_fill_for(int32_t width, uint64_t used) {
   return width > 0 && uint64_t(width) > used ? uint32_t(uint64_t(width) - used) : 0;
 }
 
-int32_t snbuf_number(const char *&f) {
+[[gnu::always_inline]] inline int32_t snbuf_number(const char *&f) {
   uint32_t n = 0;
   while (*f >= '0' && *f <= '9') n = n * 10 + uint32_t(*f++ - '0');
   return int32_t(n);
@@ -81,15 +65,14 @@ int vsnprintf(char *buf, size_t size, const char *format, va_list ap) {
     if (buf && size) buf[0] = 0;
     return 0;
   }
-  snbuf out{buf, size, 0};
+  bool room = buf && size;
+  snbuf out{buf, room ? buf + size - 1 : buf};
   const char *f = format;
-  while (*f) {
-    if (*f != '%') {
-      const char *run = f;
-      while (*f && *f != '%') ++f;
-      out.put(run, uint32_t(f - run));
-      continue;
-    }
+  for (;;) {
+    const char *run = f;
+    while (*f && *f != '%') ++f;
+    out.put(run, uint32_t(f - run));
+    if (!*f) break;
     ++f;
     bool left = false, zero = false, plus = false;
     for (;; ++f) {
@@ -116,8 +99,8 @@ int vsnprintf(char *buf, size_t size, const char *format, va_list ap) {
     char conv = *f;
     if (!conv) break; // the format ended inside a conversion
     ++f;
-    char digits[10];
-    int ndigits = 0;
+    char digits[12];
+    char *end = digits + sizeof digits;
     switch (conv) {
     case 'd':
     case 'i':
@@ -133,35 +116,27 @@ int vsnprintf(char *buf, size_t size, const char *format, va_list ap) {
       } else {
         magnitude = va_arg(ap, unsigned int);
       }
-      snbuf_render_unsigned(digits, &ndigits, magnitude, conv == 'x' || conv == 'X' ? 16 : 10,
-                            conv == 'X');
-      uint32_t zeros = precision > ndigits ? uint32_t(precision - ndigits) : 0;
-      uint32_t fill = snbuf_fill_for(width, uint64_t(sign != 0) + zeros + uint32_t(ndigits));
-      if (left) {
-        if (sign) out.put(sign);
-        out.fill('0', zeros);
-        out.put(digits, uint32_t(ndigits));
-        out.fill(' ', fill);
-      } else if (zero && precision < 0) {
-        if (sign) out.put(sign);
-        out.fill('0', fill);
-        out.put(digits, uint32_t(ndigits));
-      } else {
-        out.fill(' ', fill);
-        if (sign) out.put(sign);
-        out.fill('0', zeros);
-        out.put(digits, uint32_t(ndigits));
-      }
+      char *first =
+          snbuf_render_unsigned(end, magnitude, conv == 'x' || conv == 'X' ? 16 : 10, conv == 'X');
+      uint32_t ndigits = uint32_t(end - first);
+      uint32_t zeros = precision > int32_t(ndigits) ? uint32_t(precision) - ndigits : 0;
+      uint32_t fill = snbuf_fill_for(width, uint64_t(sign != 0) + zeros + ndigits);
+      if (zero && !left && precision < 0) zeros += fill, fill = 0;
+      if (!left) out.fill(' ', fill);
+      if (sign) *--first = sign, ++ndigits; // the digits have room before them
+      if (zeros && sign) out.put(first, 1), ++first, --ndigits;
+      out.fill('0', zeros);
+      out.put(first, ndigits);
+      if (left) out.fill(' ', fill);
       break;
     }
-    case 'p':
-      snbuf_render_unsigned(digits, &ndigits, unsigned(uintptr_t(va_arg(ap, void *))), 16, 0);
-      out.put("0x", 2);
-      out.put(digits, uint32_t(ndigits));
+    case 'p': {
+      char *first = snbuf_render_unsigned(end, unsigned(uintptr_t(va_arg(ap, void *))), 16, 0);
+      *--first = 'x';
+      *--first = '0';
+      out.put(first, uint32_t(end - first));
       break;
-    case 'c':
-      out.put(char(va_arg(ap, int)));
-      break;
+    }
     case 's': {
       const char *s = va_arg(ap, const char *);
       if (!s) s = "(null)";
@@ -174,16 +149,22 @@ int vsnprintf(char *buf, size_t size, const char *format, va_list ap) {
       if (left) out.fill(' ', fill);
       break;
     }
+    case 'c':
+      digits[0] = char(va_arg(ap, int));
+      out.put(digits, 1);
+      break;
     case '%':
-      out.put('%');
+      out.put("%", 1);
       break;
     default:
-      out.put('%');
-      out.put(conv);
+      digits[0] = '%';
+      digits[1] = conv;
+      out.put(digits, 2);
     }
   }
-  if (buf && size) buf[out.count < size - 1 ? out.count : size - 1] = 0;
-  return out.count > max_count ? int(max_count) : int(out.count);
+  if (room) *out.at = 0;
+  uint64_t count = uint64_t(out.at - buf) + out.dropped;
+  return count > max_count ? int(max_count) : int(count);
 }
 
 int snprintf(char *buf, size_t size, const char *format, ...) {

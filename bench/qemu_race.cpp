@@ -1,7 +1,7 @@
 // The same i386 machine code under kivos-run and under qemu-i386, CPU time
 // side by side: a loop of byte stores, a loop of small calls, and a program
 // that exits at once. The two images differ only in the exit call's number.
-//   qemu_race [KIVOS_RUN]   (qemu-i386 from Debian's qemu-user on the PATH)
+//   qemu_race [KIVOS_RUN]   (qemu-i386 on the PATH; bench/qemu_race.sh sets it all up)
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

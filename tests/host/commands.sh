@@ -35,6 +35,19 @@ calls() {
 # $D/ten holds "0123456789" and $D/ff "a", 0xFF, "b".
 files() { printf 0123456789 >"$D/ten" && printf 'a\377b' >"$D/ff"; }
 
+# Records a run in $D (OPTIONS as one word, then the program and its
+# arguments), replays it in an empty folder with no input, and says "same"
+# when output, trace and status agree and the replay wrote no file.
+replays() {
+  local opts=$1 before after
+  shift
+  # shellcheck disable=SC2086 # the options are words
+  before=$(cd "$D" && "$RUN" $opts --trace --record "$D/rec" "$@" 2>&1; echo "status $?")
+  mkdir -p "$D/empty"
+  after=$(cd "$D/empty" && "$RUN" --trace --replay "$D/rec" "$1" 2>&1 </dev/null; echo "status $?")
+  if [[ $before == "$after" && -z $(ls -A "$D/empty") ]]; then echo same; else diff <(echo "$before") <(echo "$after"); fi
+}
+
 # A root folder $D/r with a file, a folder and links that try to leave it,
 # and a secret beside it.
 box() {

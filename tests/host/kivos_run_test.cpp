@@ -263,6 +263,24 @@ const command_case command_cases[] = {
     {"printf 'hdtab | count\\nexit 3\\n' | $RUN --root ${H%/*} ${H%/*}/kivsh; echo $?; $RUN "
      "--root ${H%/*} ${H%/*}/kivsh -c 'nothing | count'",
      0, "5 18 109\n3\nkivsh: nothing: not found\n0 0 0\n"},
+    // A recording replays alone: console input, files, the counter, the drive
+    // traps, several processes; no file is read or written again.
+    {"C=${H%/*}; files; printf 'a b\\nc\\n' | replays '' $C/count; replays \"--root $D\" $C/upcase "
+     "ten up; cat $D/up; echo; replays '' $P/process first_rand; replays '--drives 9' $H; replays "
+     "\"--root $C --tsc 3\" $C/kivsh -c 'hdtab | count'",
+     0, "same\nsame\n0123456789\nsame\nsame\nsame\n"},
+    // Another program's recording, a cut or damaged one, and a changed program.
+    {"C=${H%/*}; $RUN --record $D/r $H >/dev/null; { run --replay $D/r $C/count; head -c 40 $D/r "
+     ">$D/t; run --replay $D/t $H; cp $D/r $D/d; printf UUUU | dd of=$D/d bs=1 seek=30 "
+     "conv=notrunc 2>/dev/null; run --replay $D/d $H; mkdir $D/x; cp $C/count $D/x/hdtab; run "
+     "--replay $D/r $D/x/hdtab; } | sed \"s|$D|D|g; s|$C|C|g; s/[0-9][0-9]* instr/N instr/; "
+     "s/read([^)]*)/read(...)/; s/after [0-9]* (/after M (/\"",
+     0,
+     "[kivos-run: C/count: D/r is a recording of hdtab, not of count] 125\n"
+     "[kivos-run: C/hdtab: D/t is truncated (it ends before the run does)] 125\n"
+     "[kivos-run: C/hdtab: D/d is damaged (its compressed data does not check)] 125\n"
+     "[kivos-run: D/x/hdtab: the run left its recording: after N instructions pid 1 made read(...) "
+     "where the recording has drive_count of pid 1 after M (the program changed since)] 125\n"},
     // Every process is profiled and covered, a stripped one as "(unknown)".
     {"cd ${H%/*} && $RUN --root . --profile=folded:$D/f --coverage $D/c kivsh.elf -c 'hdtab.elf "
      "| count' && cut -d';' -f1-3 $D/f | grep -v kivsh | sed 's, [0-9]*$,,' | uniq; grep -c "

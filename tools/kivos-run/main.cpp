@@ -96,6 +96,14 @@ const char usage[] =
     "  --coverage FILE       write an lcov tracefile of the lines PROGRAM ran (built\n"
     "                        with -g), as genhtml reads it: how often execution\n"
     "                        entered each line and each function\n"
+    "  --record FILE         write to FILE everything the run receives from outside\n"
+    "                        (call results and the bytes they bring, counter\n"
+    "                        reads, programs started), to replay it anywhere\n"
+    "  --replay FILE         run PROGRAM again from the recording FILE alone: the\n"
+    "                        same output, trace and status, reading no file, no\n"
+    "                        input and no counter, writing no file (writes are\n"
+    "                        checked against the recording); the arguments come\n"
+    "                        from the recording\n"
     "  --stack-size BYTES    size of the program's stack (default 1048576)\n"
     "  --tsc N               fix the time-stamp counter for reproducible runs: the\n"
     "                        program's first rdtsc reads N, each further one a step\n"
@@ -364,6 +372,10 @@ int run(int argc, char **argv) {
       o.real_sleep = false;
     } else if (opt == "--no-store-shortcut") {
       o.store_shortcut = false;
+    } else if (opt == "--record") {
+      o.record = next();
+    } else if (opt == "--replay") {
+      o.replay = next();
     } else if (opt == "--stack-size") {
       std::string v = next();
       if (!parse_int(v.c_str(), 0, 1ll << 30, n))
@@ -397,6 +409,9 @@ int run(int argc, char **argv) {
     };
   o.program = argv[i];
   for (; i < argc; ++i) o.args.push_back(argv[i]);
+  if (!o.replay.empty() && o.args.size() > 1)
+    fail("--replay takes the program alone: its arguments come from the recording");
+  if (!o.replay.empty() && !o.record.empty()) fail("--record and --replay go one at a time");
 
   o.end_on_signals = true; // the tables and reports come out all the same
   auto start = std::chrono::steady_clock::now();
@@ -446,6 +461,10 @@ int run(int argc, char **argv) {
             "--profile=svg:");
   }
   if (o.profile) print_profile(r, o.program);
+  if (!r.record_error.empty()) {
+    std::fprintf(stderr, "kivos-run: --record %s: %s\n", o.record.c_str(), r.record_error.c_str());
+    status = kivos::exit_tool_error;
+  }
   if (!r.output_error.empty())
     std::fprintf(stderr, "kivos-run: standard output: %s; the program's output was lost\n",
                  r.output_error.c_str());

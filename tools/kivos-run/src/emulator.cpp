@@ -11,6 +11,7 @@
 #include "hook_guard.h"
 #include "kernel.h"
 #include "loader.h"
+#include "recording.h"
 #include "store_shortcut.h"
 #include "trace.h"
 
@@ -29,6 +30,7 @@
 #include <unicorn/unicorn.h>
 #include <unistd.h>
 #include <unordered_map>
+#include <x86intrin.h>
 
 namespace kivos {
 namespace {
@@ -126,7 +128,9 @@ struct guest : process {
   call_tree calls;
   std::vector<call_frame> frames;
   const block_info *previous = nullptr; // the block that ran last
-  covered_program *covered = nullptr;   // with coverage, when the program has line information
+  uint64_t own_instructions = 0;        // recording or replaying: this process's count
+  std::vector<std::pair<uint32_t, std::string>> journal; // recording: what the call wrote
+  covered_program *covered = nullptr; // with coverage, when the program has line information
 
   explicit guest(runner &runs_it) : r(runs_it) {}
 
@@ -240,8 +244,17 @@ struct runner {
   // With coverage: each program run, by its image; null for one without
   // line information.
   std::map<std::string, std::unique_ptr<covered_program>> covered;
+  uint32_t stack_size; // of every process: the options', or the recording's
+  std::optional<recording_writer> recorder;
+  std::optional<recording_reader> replayer;
+  std::string diverged;         // replaying: why the run left its recording
+  bool changed_program = false; // replaying: the image is not the recorded one
+  // Recording: the program and arguments of the last process started.
+  std::vector<uint8_t> spawned_image;
+  std::vector<std::string> spawned_args;
 
-  runner(const run_options &o, run_result &r) : options(o), result(r), sys(o, r) {
+  runner(const run_options &o, run_result &r)
+      : options(o), result(r), sys(o, r), stack_size(o.stack_size) {
     // Store counts and watchpoints need every store seen by the slow path.
     clean_pages = o.store_shortcut && !o.count_stores && !o.gdb_port && ready_clean_pages();
     if (o.trace) trace.emplace(o);
@@ -252,7 +265,8 @@ struct runner {
       g->parent = parent.pid;
       g->cwd = parent.cwd;
       g->program = args.empty() ? "" : args[0];
-      g->stack_size = options.stack_size;
+      g->stack_size = stack_size;
+      if (recorder) spawned_image = image, spawned_args = args;
       if (!g->start(image, args).empty()) return -ENOEXEC;
       sys.processes.push_back(std::move(g));
       return sys.processes.back()->pid;
@@ -263,7 +277,7 @@ struct runner {
   // (`fresh`) a new one that needs its hooks. Hooks that depend on the
   // program (a fixed counter's) rule out spares.
   engine *take_engine(bool &fresh) {
-    fresh = spare.empty() || options.fixed_tsc;
+    fresh = spare.empty() || hooks_rdtsc();
     if (!fresh) {
       engine *e = spare.back();
       spare.pop_back();
@@ -293,10 +307,22 @@ struct runner {
   }
 
   guest &at(size_t i) { return static_cast<guest &>(*sys.processes[i]); }
+  // Whether counter reads are answered by code hooks (which depend on the program).
+  bool hooks_rdtsc() const { return options.fixed_tsc || recorder || replayer; }
+  bool counts_own() const { return recorder || replayer; }
+  guest *find(int32_t pid) {
+    for (auto &p : sys.processes)
+      if (p->pid == pid && !p->ended) return static_cast<guest *>(p.get());
+    return nullptr;
+  }
   guest &first() { return at(0); }
   double seconds() const { return std::chrono::duration<double>(clock::now() - started).count(); }
 
   void on_trap(guest &g);
+  void record_call(guest &g, const trap_record &t, bool served, bool ended);
+  void replay_trap(guest &g);
+  void diverge(guest &g, const std::string &what);
+  void replay();
   void complete(guest &g, trap_record &t, bool served, double begin, bool ended);
   bool retry(guest &g);
   void note_wait(guest &g);
@@ -375,14 +401,14 @@ std::string guest::start(std::span<const uint8_t> image, const std::vector<std::
     // A limit needs every instruction seen; a count only every block.
     if (r.options.max_instructions)
       uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(code_hook), e, 1, 0);
-    if (r.options.coverage || r.options.profile || r.options.stacks ||
+    if (r.options.coverage || r.options.profile || r.options.stacks || r.counts_own() ||
         (!r.options.max_instructions && r.options.count_instructions))
       uc_hook_add(uc, &h, UC_HOOK_BLOCK, reinterpret_cast<void *>(block_hook), e, 1, 0);
     if (r.options.count_stores) {
       guard_write_hooks();
       uc_hook_add(uc, &h, UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(store_hook), e, 1, 0);
     }
-    if (r.options.fixed_tsc) hook_rdtsc();
+    if (r.hooks_rdtsc()) hook_rdtsc();
   }
   // Without exits the emulator stops silently when the program reaches
   // address 0; with one that cannot be reached, it faults there instead.
@@ -454,6 +480,7 @@ void guest::block_hook(uc_engine *uc, uint64_t address, uint32_t size, void *use
     }
   }
   if (!r.options.max_instructions) r.instructions += b.instructions; // else the code hook counts
+  g.own_instructions += b.instructions;
   if (g.follows_calls) {
     g.profile[b.function].instructions += b.instructions;
     g.follow_calls(b);
@@ -581,7 +608,27 @@ void guest::rdtsc_hook(uc_engine *uc, uint64_t address, uint32_t, void *user) {
   while (n < 15 && g.memory.read(at + n, &code[n], 1, prot_exec) && is_prefix(code[n])) ++n;
   if (!g.memory.read(at + n, &code[n], 2, prot_exec) || code[n] != 0x0f || code[n + 1] != 0x31)
     return;
-  uint64_t tsc = *g.r.options.fixed_tsc + g.r.tsc_reads++;
+  runner &r = g.r;
+  uint64_t tsc = 0;
+  if (r.replayer) {
+    std::string err;
+    const recorded_event *e = r.replayer->peek(err);
+    if (!e || e->kind != recorded_event::tsc || e->pid != g.pid)
+      return r.diverge(g, err.empty() ? "read the time-stamp counter" : err);
+    tsc = e->value;
+    recorded_event taken;
+    r.replayer->next(taken, err);
+  } else {
+    tsc = r.options.fixed_tsc ? *r.options.fixed_tsc + r.tsc_reads++ : __rdtsc();
+  }
+  if (r.recorder) {
+    recorded_event e;
+    e.kind = recorded_event::tsc;
+    e.pid = g.pid;
+    e.instructions = g.own_instructions;
+    e.value = tsc;
+    r.recorder->add(e);
+  }
   uint32_t lo = uint32_t(tsc), hi = uint32_t(tsc >> 32), next = at + n + 2;
   uc_reg_write(uc, UC_X86_REG_EAX, &lo);
   uc_reg_write(uc, UC_X86_REG_EDX, &hi);
@@ -633,6 +680,7 @@ bool guest::classify(uc_err err) {
 }
 
 void runner::on_trap(guest &g) {
+  if (replayer) return replay_trap(g);
   int ids[5] = {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EIP};
   uint32_t regs[5] = {};
   void *ptrs[5] = {&regs[0], &regs[1], &regs[2], &regs[3], &regs[4]};
@@ -645,7 +693,9 @@ void runner::on_trap(guest &g) {
   t.eip = regs[4];
   double begin = options.trace ? seconds() : 0;
   bool served = true;
+  if (recorder) g.memory.journal = &g.journal;
   outcome o = sys.serve(g, t, served);
+  g.memory.journal = nullptr;
   // What the call wrote into code must not run as the code that was there.
   for (auto [from, to] : g.memory.code_written) uc_ctl_remove_cache(g.uc, from, to);
   g.memory.code_written.clear();
@@ -671,6 +721,7 @@ void runner::on_trap(guest &g) {
 
 // A served call: counted, traced, its result in eax.
 void runner::complete(guest &g, trap_record &t, bool served, double begin, bool ended) {
+  if (recorder) record_call(g, t, served, ended);
   ++result.trap_count;
   if (!g.profile.empty()) ++g.profile[g.function_at(t.eip - 2)].traps;
   if (trace)
@@ -681,6 +732,177 @@ void runner::complete(guest &g, trap_record &t, bool served, double begin, bool 
   if (options.record_traps) result.traps.push_back(std::move(t));
 }
 
+namespace {
+
+// What a call's bytes went to: the console (replayed), a file (checked).
+bool to_console(const process &p, const trap_record &t) {
+  return t.number == KIVOS_SYS_WRITE && t.ebx < max_descriptors && p.fds[t.ebx] &&
+         p.fds[t.ebx]->kind == open_object::console_out;
+}
+bool to_file(const process &p, const trap_record &t) {
+  if (t.number == KIVOS_SYS_WRITEFILE || t.number == KIVOS_SYS_STREAM_WRITE) return true;
+  return t.number == KIVOS_SYS_WRITE && t.ebx < max_descriptors && p.fds[t.ebx] &&
+         p.fds[t.ebx]->kind == open_object::file;
+}
+uint64_t hash_written(const process &p, const trap_record &t) {
+  std::string bytes;
+  p.memory.append(t.ecx, t.edx, bytes);
+  return hash_bytes(bytes.data(), bytes.size());
+}
+
+} // namespace
+
+// A served call, as the recording keeps it: the call, what came back, and
+// what the kernel wrote into the process.
+void runner::record_call(guest &g, const trap_record &t, bool served, bool ended) {
+  recorded_event e;
+  e.pid = g.pid;
+  e.instructions = g.own_instructions;
+  e.number = t.number;
+  e.ebx = t.ebx;
+  e.ecx = t.ecx;
+  e.edx = t.edx;
+  e.result = t.result;
+  e.writes = std::move(g.journal);
+  g.journal.clear();
+  if (ended) e.flags |= recorded_event::ended;
+  if (!served) e.flags |= recorded_event::unserved;
+  if (t.injected) e.flags |= recorded_event::injected;
+  if (!ended && to_console(g, t)) e.flags |= recorded_event::console;
+  if (!ended && to_file(g, t)) {
+    e.flags |= recorded_event::to_file;
+    e.file_hash = hash_written(g, t);
+  }
+  if (t.number == KIVOS_SYS_SPAWN && t.result > 0) {
+    e.flags |= recorded_event::spawned;
+    e.image.assign(spawned_image.begin(), spawned_image.end());
+    e.child_args = std::move(spawned_args);
+  }
+  recorder->add(e);
+}
+
+// The run left its recording: it ends there, saying where.
+void runner::diverge(guest &g, const std::string &what) {
+  why = stop::slice;
+  if (diverged.empty())
+    diverged = "the run left its recording: after " + std::to_string(g.own_instructions) +
+               " instructions pid " + std::to_string(g.pid) + " " + what;
+  uc_emu_stop(g.uc);
+}
+
+// Serves a call from the recording: the result and the bytes that came
+// back, the console output made again, file writes checked, not made.
+void runner::replay_trap(guest &g) {
+  int ids[5] = {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EIP};
+  uint32_t regs[5] = {};
+  void *ptrs[5] = {&regs[0], &regs[1], &regs[2], &regs[3], &regs[4]};
+  uc_reg_read_batch(g.uc, ids, ptrs, 5);
+  trap_record t;
+  t.number = regs[0];
+  t.ebx = regs[1];
+  t.ecx = regs[2];
+  t.edx = regs[3];
+  t.eip = regs[4];
+  std::string err;
+  const recorded_event *peeked = replayer->peek(err);
+  auto call = [&] {
+    char args[64];
+    std::snprintf(args, sizeof args, "(%#x, %#x, %#x)", t.ebx, t.ecx, t.edx);
+    return "made " + trap_name(t.number) + args;
+  };
+  if (!peeked) return diverge(g, call() + " (" + err + ")");
+  if (peeked->kind != recorded_event::call || peeked->pid != g.pid || peeked->number != t.number ||
+      peeked->ebx != t.ebx || peeked->ecx != t.ecx || peeked->edx != t.edx ||
+      peeked->instructions != g.own_instructions) {
+    std::string had = peeked->kind == recorded_event::call
+                          ? trap_name(peeked->number) + " of pid " + std::to_string(peeked->pid) +
+                                " after " + std::to_string(peeked->instructions)
+                      : peeked->kind == recorded_event::tsc ? "a counter read"
+                                                            : "the end of the run";
+    return diverge(g, call() + " where the recording has " + had);
+  }
+  recorded_event e;
+  replayer->next(e, err);
+  double begin = options.trace ? seconds() : 0;
+  sys.capture_in(g, t);
+  if (e.flags & recorded_event::to_file && hash_written(g, t) != e.file_hash)
+    return diverge(g, call() + ", writing other bytes than the recording's");
+  if (e.flags & recorded_event::console)
+    sys.console_write(g, t.ecx, uint32_t(std::max(e.result, 0)));
+  for (const auto &[address, bytes] : e.writes)
+    g.memory.write(address, bytes.data(), uint32_t(bytes.size()));
+  for (auto [from, to] : g.memory.code_written) uc_ctl_remove_cache(g.uc, from, to);
+  g.memory.code_written.clear();
+  t.result = e.result;
+  t.injected = e.flags & recorded_event::injected;
+  sys.capture_out(g, t);
+  ++sys.epoch;
+  if (e.flags & recorded_event::spawned) {
+    std::vector<uint8_t> image(e.image.begin(), e.image.end());
+    if (sys.start_child(g, image, e.child_args) != e.result)
+      return diverge(g, call() + ", whose child did not start as recorded");
+  }
+  bool ended = e.flags & recorded_event::ended;
+  if (ended) sys.end_process(g, int32_t((t.ebx & 0xff) << 8));
+  complete(g, t, !(e.flags & recorded_event::unserved), begin, ended);
+  // The process goes on while the recording's next event is its own.
+  const recorded_event *next = replayer->peek(err);
+  if (ended) {
+    why = stop::end;
+    uc_emu_stop(g.uc);
+  } else if (!next || next->kind == recorded_event::finish || next->pid != g.pid) {
+    why = stop::slice;
+    uc_emu_stop(g.uc);
+  }
+}
+
+// Runs the processes in the order the recording's events say.
+void runner::replay() {
+  for (;;) {
+    std::string err;
+    const recorded_event *e = replayer->peek(err);
+    if (!e) {
+      diverged = err;
+      return;
+    }
+    guest &f = first();
+    if (e->kind == recorded_event::finish) {
+      if (e->ending == run_end::exited || f.ended) return;
+      if (e->ending == run_end::fault) {
+        while (!f.faulted && !f.ended && diverged.empty() && run_guest(f)) {
+        }
+        return;
+      }
+      // A limit, a signal or a deadlock ended it: where the recording says.
+      if (e->instructions > f.own_instructions)
+        f.emulate(f.eip(), e->instructions - f.own_instructions);
+      result.end = e->ending;
+      result.signal = e->signal;
+      result.message = e->message;
+      return;
+    }
+    guest *g = find(e->pid);
+    if (!g) {
+      diverged = "the recording has an event of pid " + std::to_string(e->pid) +
+                 ", a process the replay does not have";
+      return;
+    }
+    run_guest(*g);
+    if (!diverged.empty()) return;
+    if (g->faulted) {
+      const recorded_event *next = replayer->peek(err);
+      if (g != &f || !next || next->kind != recorded_event::finish ||
+          next->ending != run_end::fault) {
+        diverged = "the run left its recording: pid " + std::to_string(g->pid) + " faulted (" +
+                   fault_name(g->fault) + ") after " + std::to_string(g->own_instructions) +
+                   " instructions";
+        return;
+      }
+      return;
+    }
+  }
+}
+
 void runner::note_wait(guest &g) {
   g.waiting.epoch = sys.epoch;
   if (g.waiting.kind == wait_state::retry) g.waiting.wake = clock::now() + retry_interval;
@@ -689,7 +911,9 @@ void runner::note_wait(guest &g) {
 // Serves g's waiting call again; true when it no longer waits.
 bool runner::retry(guest &g) {
   bool served = true;
+  if (recorder) g.memory.journal = &g.journal;
   outcome o = sys.serve(g, *g.pending, served);
+  g.memory.journal = nullptr;
   for (auto [from, to] : g.memory.code_written) uc_ctl_remove_cache(g.uc, from, to);
   g.memory.code_written.clear();
   if (o.kind == outcome::wait) {
@@ -888,7 +1112,17 @@ void runner::execute() {
   deadline_alarm alarm(timeout_us ? &sys.deadline : nullptr, stop, this);
   std::optional<ending_signals> signals;
   if (options.end_on_signals) signals.emplace(stop, this);
-  schedule();
+  if (!replayer) {
+    schedule();
+  } else {
+    replay();
+    if (!diverged.empty()) {
+      result.end = run_end::load_error;
+      result.message = diverged + (changed_program ? " (the program changed since)" : "");
+      return;
+    }
+    if (result.end != run_end::load_error) return; // the recording said how it ended
+  }
   conclude_first(UC_ERR_OK);
 }
 
@@ -945,15 +1179,34 @@ run_result run(const run_options &options) {
   auto g = std::make_unique<guest>(r);
   g->pid = r.sys.next_pid++;
   g->program = options.program;
-  g->stack_size = options.stack_size;
   std::string err;
   auto image = elf32::read_file(options.program, err);
-  if (image) {
-    std::vector<std::string> args = options.args;
-    if (args.empty()) args.push_back(options.program);
-    err = g->start(*image, args);
+  std::vector<std::string> args = options.args;
+  if (args.empty()) args.push_back(options.program);
+  std::string name = options.program.substr(options.program.rfind('/') + 1);
+  if (image && !options.replay.empty()) {
+    // The recording says how the program ran; nothing is read from outside.
+    r.replayer.emplace();
+    err = r.replayer->open(options.replay);
+    const recording_header &h = r.replayer->header();
+    if (err.empty() && h.program != name)
+      err = options.replay + " is a recording of " + h.program + ", not of " + name;
+    args = h.args;
+    r.stack_size = h.stack_size;
+    r.changed_program = h.image_hash != hash_bytes(image->data(), image->size());
   }
-  if (err.empty()) err = r.sys.fs.open_root(options.root);
+  g->stack_size = r.stack_size;
+  if (!options.record.empty()) r.recorder.emplace(); // before start: it installs the hooks
+  if (image && err.empty()) err = g->start(*image, args);
+  if (err.empty() && !options.replay.empty()) {
+    // No root is opened: a replay reads no file.
+  } else if (err.empty()) {
+    err = r.sys.fs.open_root(options.root);
+  }
+  if (err.empty() && !options.record.empty()) {
+    err = r.recorder->open(options.record,
+                           {name, hash_bytes(image->data(), image->size()), args, r.stack_size});
+  }
   if (!err.empty()) {
     result.end = run_end::load_error;
     result.message = err;
@@ -970,6 +1223,16 @@ run_result run(const run_options &options) {
     r.execute();
   r.end_others();
   result.instructions = r.instructions;
+  if (r.recorder) {
+    recorded_event end;
+    end.kind = recorded_event::finish;
+    end.ending = result.end;
+    end.exit_status = result.exit_status;
+    end.signal = result.signal;
+    end.instructions = r.first().own_instructions;
+    end.message = result.message;
+    result.record_error = r.recorder->finish(end);
+  }
   // One profile for all processes, by function name, in the order first met;
   // call stacks under each process.
   std::map<std::string, size_t> row;

@@ -82,6 +82,7 @@ bool guest_memory::append(uint32_t addr, uint32_t len, std::string &out) const {
 
 bool guest_memory::write(uint32_t addr, const void *src, uint32_t len) {
   if (!accessible(addr, len, prot_write)) return false;
+  if (journal) journal->push_back({addr, std::string(static_cast<const char *>(src), len)});
   auto *in = static_cast<const uint8_t *>(src);
   return walk(*this, addr, len, prot_write, [&](uint8_t *p, uint32_t n) {
     std::memcpy(p, in, n);

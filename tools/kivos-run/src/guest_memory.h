@@ -28,6 +28,8 @@ struct guest_memory {
   // [begin, end) of each write() into executable memory since the emulator
   // last dropped the code it had translated from there.
   std::vector<std::pair<uint32_t, uint64_t>> code_written;
+  // When set, every write() is also noted here: where, and the bytes.
+  std::vector<std::pair<uint32_t, std::string>> *journal = nullptr;
 
   // The region holding addr with at least `prot`, or null.
   const region *find(uint32_t addr, uint32_t prot) const;

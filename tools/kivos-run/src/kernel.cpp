@@ -275,16 +275,7 @@ outcome system::serve(process &p, trap_record &t, bool &served) {
   const uint32_t regs[3] = {t.ebx, t.ecx, t.edx};
   served = true;
   bool again = p.pending.has_value(); // a call that waited is served again
-  // What the program hands over is kept as it was before the call.
-  if (keep_data && row && !again) {
-    for (int i = 0; i < 3; ++i) {
-      if (i < 2 && row->args[i] == arg::buffer_in && !p.memory.append(regs[i], regs[i + 1], t.data))
-        t.data.clear();
-      if (options.trace_with.paths && row->args[i] == arg::descriptor &&
-          regs[i] < max_descriptors && p.fds[regs[i]])
-        t.descriptors[i] = p.fds[regs[i]]->name;
-    }
-  }
+  if (!again) capture_in(p, t);
   if (options.override_result && t.number != KIVOS_SYS_EXIT && !again) {
     if (std::optional<int32_t> forced = options.override_result(t)) {
       t.result = *forced;
@@ -301,12 +292,31 @@ outcome system::serve(process &p, trap_record &t, bool &served) {
   if (o.kind == outcome::wait) return o;
   ++epoch;
   t.result = o.result;
-  if (keep_data && t.result > 0) {
-    for (int i = 0; i < 2; ++i)
-      if (row->args[i] == arg::buffer_out)
-        p.memory.append(regs[i], std::min(uint32_t(t.result), regs[i + 1]), t.data);
-  }
+  capture_out(p, t);
   return o;
+}
+
+// What the program hands over is kept as it was before the call.
+void system::capture_in(const process &p, trap_record &t) const {
+  const syscall_row *row = find_syscall(t.number);
+  if (!keep_data || !row) return;
+  const uint32_t regs[3] = {t.ebx, t.ecx, t.edx};
+  for (int i = 0; i < 3; ++i) {
+    if (i < 2 && row->args[i] == arg::buffer_in && !p.memory.append(regs[i], regs[i + 1], t.data))
+      t.data.clear();
+    if (options.trace_with.paths && row->args[i] == arg::descriptor && regs[i] < max_descriptors &&
+        p.fds[regs[i]])
+      t.descriptors[i] = p.fds[regs[i]]->name;
+  }
+}
+
+void system::capture_out(const process &p, trap_record &t) const {
+  const syscall_row *row = find_syscall(t.number);
+  if (!keep_data || !row || t.result <= 0) return;
+  const uint32_t regs[3] = {t.ebx, t.ecx, t.edx};
+  for (int i = 0; i < 2; ++i)
+    if (row->args[i] == arg::buffer_out)
+      p.memory.append(regs[i], std::min(uint32_t(t.result), regs[i + 1]), t.data);
 }
 
 } // namespace kivos

@@ -182,6 +182,9 @@ struct system {
   // options' override): fills t.result, and t.data when keep_data, unless the
   // call waits. `served` is false for a call the stand-in does not provide.
   outcome serve(process &p, trap_record &t, bool &served);
+  // With keep_data, what a call hands over (before it) and receives (after).
+  void capture_in(const process &p, trap_record &t) const;
+  void capture_out(const process &p, trap_record &t) const;
   void flush_console();
   // Ends p with the status word `status`: closes everything it holds.
   void end_process(process &p, int32_t status);

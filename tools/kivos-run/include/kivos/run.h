@@ -117,6 +117,8 @@ struct run_options {
   // differs from run to run); else this value, one more at each read.
   std::optional<uint64_t> fixed_tsc;
   trap_override override_result;
+  std::string record;      // write what the run receives from outside to this file
+  std::string replay;      // run from this recording instead of from outside
 };
 
 struct profile_entry {
@@ -146,6 +148,7 @@ struct run_result {
   std::vector<call_stack> stacks;     // with stacks: those that ran instructions
   std::string coverage;               // with coverage: an lcov tracefile of the program's lines
   std::string output_error; // why console output could not be written; empty when it all was
+  std::string record_error; // why the recording could not be written; empty when it was
 };
 
 run_result run(const run_options &options);

@@ -374,6 +374,13 @@ const command_case command_cases[] = {
      "all-registers' | grep "
      "-oE '^(Old|New) value = [0-9]+|^set \\(value=12\\)|^(fctrl|xmm0) +0x[0-9a-f]+' | tr -s ' '",
      0, "Old value = 6\nNew value = 12\nset (value=12)\nfctrl 0x37f\n"},
+    // A recording replays under gdb, watchpoint and all, to the recorded end.
+    {"$RUN --record $D/rec $P/debugee x >/dev/null; stub --replay $D/rec $P/debugee && gdb -batch "
+     "-nx -ex \"target remote :$port\" -ex 'break debugee.c:15' -ex continue -ex 'watch counter' "
+     "-ex continue -ex continue $P/debugee.elf 2>&1 | grep -E '^(Old|New) value|exited'; "
+     "stub_status",
+     0,
+     "Old value = 6\nNew value = 12\n[Inferior 1 (Remote target) exited with code 06]\nstatus 6\n"},
     // The stub under hostile packets: a register number read as negative, a
     // length of 4 GB, a bad checksum (refused), junk, a Ctrl-C that comes with
     // a continue and one that comes later; gdb going away, or leaving, while

@@ -124,7 +124,8 @@ struct guest : process {
   elf32::symbol_table symbols;                     // with options.profile
   std::vector<profile_entry> profile;              // one per function, and one for the rest
   std::unordered_map<uint64_t, block_info> blocks; // by (address, size)
-  bool follows_calls = false;                      // with profile or stacks and a symbol table
+  std::array<std::pair<uint64_t, block_info *>, 512> recent_blocks{};
+  bool follows_calls = false; // with profile or stacks and a symbol table
   call_tree calls;
   std::vector<call_frame> frames;
   const block_info *previous = nullptr; // the block that ran last
@@ -463,8 +464,17 @@ bool guest::mem_hook(uc_engine *, uc_mem_type type, uint64_t address, int, int64
 // many a block holds, once per block.
 void guest::block_hook(uc_engine *uc, uint64_t address, uint32_t size, void *user) {
   guest &g = owner(user);
-  auto [it, fresh] = g.blocks.try_emplace(address << 16 | size, block_info{});
-  block_info &b = it->second;
+  uint64_t key = address << 16 | size;
+  // Most blocks run again soon: a small cache in front of the table.
+  auto &[cached_key, cached] = g.recent_blocks[(address ^ address >> 9) % g.recent_blocks.size()];
+  bool fresh = false;
+  if (cached_key != key || !cached) {
+    auto [it, added] = g.blocks.try_emplace(key, block_info{});
+    fresh = added;
+    cached_key = key;
+    cached = &it->second;
+  }
+  block_info &b = *cached;
   runner &r = g.r;
   covered_program *covered = g.covered;
   if (fresh) {

@@ -62,8 +62,8 @@ struct cursor {
 // Arguments are kept as differences from the same call's last ones in the
 // same process, and results as differences from the length argument: a
 // program's calls repeat, and the recording shrinks to almost nothing.
-std::array<uint32_t, 3> &previous(std::map<uint64_t, std::array<uint32_t, 3>> &last, int32_t pid,
-                                  uint32_t number) {
+std::array<uint32_t, 3> &previous(std::unordered_map<uint64_t, std::array<uint32_t, 3>> &last,
+                                  int32_t pid, uint32_t number) {
   return last[uint64_t(uint32_t(pid)) << 32 | number];
 }
 
@@ -78,7 +78,7 @@ uint64_t hash_bytes(const void *data, size_t size, uint64_t seed) {
 std::string recording_writer::open(const std::string &path, const recording_header &header) {
   file = std::fopen(path.c_str(), "wb");
   if (!file) return path + ": " + std::strerror(errno);
-  if (deflateInit(&zs, 6) != Z_OK) return "cannot start compressing";
+  if (deflateInit(&zs, 1) != Z_OK) return "cannot start compressing";
   std::fwrite(magic, 1, sizeof magic, file);
   uint8_t v[4] = {uint8_t(version), uint8_t(version >> 8), uint8_t(version >> 16),
                   uint8_t(version >> 24)};

@@ -8,9 +8,9 @@
 #include <array>
 #include <cstdint>
 #include <kivos/run.h>
-#include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 #include <zlib.h>
 
@@ -72,8 +72,8 @@ private:
   std::FILE *file = nullptr;
   z_stream zs{};
   std::string raw;
-  std::map<uint64_t, std::array<uint32_t, 3>> last_args; // by pid << 32 | number
-  std::map<int32_t, uint64_t> last_count;                // by pid
+  std::unordered_map<uint64_t, std::array<uint32_t, 3>> last_args; // by pid << 32 | number
+  std::unordered_map<int32_t, uint64_t> last_count;                // by pid
   bool failed = false;
   void flush(bool last);
 };
@@ -92,8 +92,8 @@ private:
   recording_header head;
   std::string raw;
   size_t at = 0;
-  std::map<uint64_t, std::array<uint32_t, 3>> last_args;
-  std::map<int32_t, uint64_t> last_count;
+  std::unordered_map<uint64_t, std::array<uint32_t, 3>> last_args;
+  std::unordered_map<int32_t, uint64_t> last_count;
   std::optional<recorded_event> peeked;
 };
 

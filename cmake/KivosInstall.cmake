@@ -69,6 +69,7 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/sdk/debian/copyright ${CMAKE_BINARY_DIR}
         DESTINATION ${doc})
 # What a kivos developer reads: the runtime, the kernel interface, the tools.
 install(FILES ${PROJECT_SOURCE_DIR}/docs/runtime.md ${PROJECT_SOURCE_DIR}/docs/kernel.md
+              ${PROJECT_SOURCE_DIR}/docs/recording.md
               ${PROJECT_SOURCE_DIR}/README.md
         DESTINATION ${doc})
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/sdk/debian/lintian-overrides

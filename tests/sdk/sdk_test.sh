@@ -199,7 +199,7 @@ deb_package() {
   dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | sort >"$tmp/packaged"
   diff -u "$tmp/installed" "$tmp/packaged"
   if dpkg-deb -f "$deb" Depends | grep -q libunicorn; then false; fi
-  for f in copyright changelog.gz runtime.md kernel.md README.md; do
+  for f in copyright changelog.gz runtime.md kernel.md recording.md README.md; do
     grep -qx "usr/share/doc/kivos-sdk/$f" "$tmp/packaged"
   done
   for f in kivos-run kivos-cc; do grep -qx "usr/share/man/man1/$f.1.gz" "$tmp/packaged"; done

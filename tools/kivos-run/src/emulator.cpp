@@ -178,6 +178,21 @@ struct guest : process {
     uc_reg_read(uc, UC_X86_REG_EIP, &v);
     return v;
   }
+  // The call the process is making: its number and arguments, and where it
+  // was made when `with_eip` (one register more to read).
+  trap_record trap(bool with_eip) {
+    int ids[5] = {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EIP};
+    uint32_t regs[5] = {};
+    void *ptrs[5] = {&regs[0], &regs[1], &regs[2], &regs[3], &regs[4]};
+    uc_reg_read_batch(uc, ids, ptrs, with_eip ? 5 : 4);
+    trap_record t;
+    t.number = regs[0];
+    t.ebx = regs[1];
+    t.ecx = regs[2];
+    t.edx = regs[3];
+    t.eip = regs[4];
+    return t;
+  }
   uint32_t esp() {
     uint32_t v = 0;
     uc_reg_read(uc, UC_X86_REG_ESP, &v);
@@ -691,16 +706,7 @@ bool guest::classify(uc_err err) {
 
 void runner::on_trap(guest &g) {
   if (replayer) return replay_trap(g);
-  int ids[5] = {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EIP};
-  uint32_t regs[5] = {};
-  void *ptrs[5] = {&regs[0], &regs[1], &regs[2], &regs[3], &regs[4]};
-  uc_reg_read_batch(g.uc, ids, ptrs, sys.keep_data || !g.profile.empty() ? 5 : 4);
-  trap_record t;
-  t.number = regs[0];
-  t.ebx = regs[1];
-  t.ecx = regs[2];
-  t.edx = regs[3];
-  t.eip = regs[4];
+  trap_record t = g.trap(sys.keep_data || !g.profile.empty());
   double begin = options.trace ? seconds() : 0;
   bool served = true;
   if (recorder) g.memory.journal = &g.journal;
@@ -803,16 +809,7 @@ void runner::diverge(guest &g, const std::string &what) {
 // Serves a call from the recording: the result and the bytes that came
 // back, the console output made again, file writes checked, not made.
 void runner::replay_trap(guest &g) {
-  int ids[5] = {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EIP};
-  uint32_t regs[5] = {};
-  void *ptrs[5] = {&regs[0], &regs[1], &regs[2], &regs[3], &regs[4]};
-  uc_reg_read_batch(g.uc, ids, ptrs, 5);
-  trap_record t;
-  t.number = regs[0];
-  t.ebx = regs[1];
-  t.ecx = regs[2];
-  t.edx = regs[3];
-  t.eip = regs[4];
+  trap_record t = g.trap(true);
   std::string err;
   const recorded_event *peeked = replayer->peek(err);
   auto call = [&] {

@@ -374,6 +374,20 @@ const command_case command_cases[] = {
      "all-registers' | grep "
      "-oE '^(Old|New) value = [0-9]+|^set \\(value=12\\)|^(fctrl|xmm0) +0x[0-9a-f]+' | tr -s ' '",
      0, "Old value = 6\nNew value = 12\nset (value=12)\nfctrl 0x37f\n"},
+    // Backwards under stock gdb: a reverse-stepi and back, a reverse-continue
+    // that stops at each earlier write of a watched variable (before it, the
+    // old value back), then at a breakpoint, then at the start; forward again
+    // to the end, with the program's output shown once.
+    {"debug $P/debugee x 'break debugee.c:16' continue reverse-stepi 'info registers eip' stepi "
+     "'watch counter' reverse-continue 'print counter' reverse-continue 'delete 2' 'break add' "
+     "reverse-continue reverse-continue continue continue | grep -E '^(Old|New) "
+     "value|^\\$|^status|^No "
+     "more|^Breakpoint [0-9],|^eip' | sed 's/ at .*//; s/0x[0-9a-f]* <main+[0-9]*>/main/'",
+     0,
+     "Breakpoint 1, main ()\neip            0x4000f6            main\nBreakpoint 1, main ()\n"
+     "Old value = 12\nNew value = 6\n$1 = 6\nOld value = 6\nNew value = 5\n"
+     "Breakpoint 3, add (a=2, b=3)\nNo more reverse-execution history.\n"
+     "Breakpoint 3, add (a=2, b=3)\nBreakpoint 1, main ()\nstatus 6\n"},
     // A recording replays under gdb, watchpoint and all, to the recorded end.
     {"$RUN --record $D/rec $P/debugee x >/dev/null; stub --replay $D/rec $P/debugee && gdb -batch "
      "-nx -ex \"target remote :$port\" -ex 'break debugee.c:15' -ex continue -ex 'watch counter' "

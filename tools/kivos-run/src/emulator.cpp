@@ -12,6 +12,7 @@
 #include "kernel.h"
 #include "loader.h"
 #include "recording.h"
+#include "snapshots.h"
 #include "store_shortcut.h"
 #include "trace.h"
 
@@ -130,6 +131,11 @@ struct guest : process {
   std::vector<call_frame> frames;
   const block_info *previous = nullptr; // the block that ran last
   uint64_t own_instructions = 0;        // recording or replaying: this process's count
+  // Under gdb, every instruction is counted as it starts; one that was
+  // stopped before it ran is taken back (settle()). The count is the
+  // position that going backwards goes to.
+  uint64_t started = 0;
+  uint64_t last_started = UINT64_MAX;                    // its address
   std::vector<std::pair<uint32_t, std::string>> journal; // recording: what the call wrote
   covered_program *covered = nullptr; // with coverage, when the program has line information
 
@@ -170,7 +176,15 @@ struct guest : process {
     guarded([&] { err = uc_emu_start(uc, begin, 0, 0, count); });
     note_running_pages(nullptr);
     note_running_engine(nullptr);
+    settle();
     return err;
+  }
+
+  // An instruction whose start was counted but that did not run (a hook
+  // stopped the engine before it) is still at eip.
+  void settle() {
+    if (last_started != UINT64_MAX && eip() == last_started && started) --started;
+    last_started = UINT64_MAX;
   }
 
   uint32_t eip() {
@@ -234,6 +248,8 @@ struct guest : process {
   static bool mem_hook(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t, void *user);
   static void block_hook(uc_engine *uc, uint64_t address, uint32_t size, void *user);
   static void code_hook(uc_engine *, uint64_t, uint32_t, void *user);
+  static void count_hook(uc_engine *, uint64_t address, uint32_t, void *user);
+  static bool scan_write(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t, void *user);
   static void store_hook(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t, void *user);
   static void rdtsc_hook(uc_engine *uc, uint64_t address, uint32_t, void *user);
 };
@@ -265,6 +281,20 @@ struct runner {
   std::optional<recording_reader> replayer;
   std::string diverged;         // replaying: why the run left its recording
   bool changed_program = false; // replaying: the image is not the recorded one
+  // Under gdb, for going backwards: what the first process received, in
+  // order, how much of it the process has used (less than all after going
+  // back: running forward again uses the rest), and snapshots of it.
+  std::vector<recorded_event> history;
+  size_t cursor = 0;
+  snapshot_store snapshots;
+  gdb_link *link = nullptr;
+  // Going backwards looks for the last stop before `scan_before`.
+  bool scanning = false;
+  uint64_t scan_before = 0;
+  std::vector<uint32_t> scan_breaks;
+  std::vector<std::pair<uint32_t, uint32_t>> scan_watches;
+  std::optional<uint64_t> found_at;
+  std::optional<uint32_t> found_watch;
   // Recording: the program and arguments of the last process started.
   std::vector<uint8_t> spawned_image;
   std::vector<std::string> spawned_args;
@@ -324,7 +354,9 @@ struct runner {
 
   guest &at(size_t i) { return static_cast<guest &>(*sys.processes[i]); }
   // Whether counter reads are answered by code hooks (which depend on the program).
-  bool hooks_rdtsc() const { return options.fixed_tsc || recorder || replayer; }
+  bool hooks_rdtsc() const { return options.fixed_tsc || recorder || replayer || options.gdb_port; }
+  // Whether g's calls and counter reads go into the history.
+  bool keeps_history(const guest &g) { return debugging && &g == &first(); }
   bool counts_own() const { return recorder || replayer; }
   guest *find(int32_t pid) {
     for (auto &p : sys.processes)
@@ -335,7 +367,10 @@ struct runner {
   double seconds() const { return std::chrono::duration<double>(clock::now() - started).count(); }
 
   void on_trap(guest &g);
-  void record_call(guest &g, const trap_record &t, bool served, bool ended);
+  recorded_event event_of(guest &g, const trap_record &t, bool served, bool ended);
+  void reexecute_trap(guest &g);
+  void go_to(guest &f, uint64_t position, const snapshot *from = nullptr);
+  guest_stop reverse(bool step, const stop_points &points);
   void replay_trap(guest &g);
   void diverge(guest &g, const std::string &what);
   bool replay();
@@ -417,6 +452,8 @@ std::string guest::start(std::span<const uint8_t> image, const std::vector<std::
     // A limit needs every instruction seen; a count only every block.
     if (r.options.max_instructions)
       uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(code_hook), e, 1, 0);
+    if (r.options.gdb_port)
+      uc_hook_add(uc, &h, UC_HOOK_CODE, reinterpret_cast<void *>(count_hook), e, 1, 0);
     if (r.options.coverage || r.options.profile || r.options.stacks || r.counts_own() ||
         (!r.options.max_instructions && r.options.count_instructions))
       uc_hook_add(uc, &h, UC_HOOK_BLOCK, reinterpret_cast<void *>(block_hook), e, 1, 0);
@@ -569,6 +606,32 @@ void guest::code_hook(uc_engine *, uint64_t, uint32_t, void *user) {
   ++r.instructions;
 }
 
+void guest::count_hook(uc_engine *, uint64_t address, uint32_t, void *user) {
+  guest &g = owner(user);
+  runner &r = g.r;
+  if (r.scanning && g.started < r.scan_before &&
+      std::binary_search(r.scan_breaks.begin(), r.scan_breaks.end(), uint32_t(address))) {
+    r.found_at = g.started;
+    r.found_watch.reset();
+  }
+  ++g.started;
+  g.last_started = address;
+}
+
+// While going backwards looks for the last write to a watched range: the
+// place before the instruction that made it.
+bool guest::scan_write(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t, void *user) {
+  guest &g = owner(user);
+  runner &r = g.r;
+  if (!r.scanning || g.started == 0 || g.started - 1 >= r.scan_before) return true;
+  for (auto [from, length] : r.scan_watches)
+    if (address < uint64_t(from) + length && address + uint64_t(size) > from) {
+      r.found_at = g.started - 1;
+      r.found_watch = from;
+    }
+  return true;
+}
+
 void guest::store_hook(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t, void *user) {
   if (!store_again(address, size)) ++owner(user).r.result.stores;
 }
@@ -635,7 +698,11 @@ void guest::rdtsc_hook(uc_engine *uc, uint64_t address, uint32_t, void *user) {
     return;
   runner &r = g.r;
   uint64_t tsc = 0;
-  if (r.replayer) {
+  bool past = r.keeps_history(g) && r.cursor < r.history.size();
+  if (past) { // run again after going backwards: the value read then
+    const recorded_event &e = r.history[r.cursor++];
+    tsc = e.kind == recorded_event::tsc ? e.value : 0;
+  } else if (r.replayer) {
     std::string err;
     const recorded_event *e = r.replayer->peek(err);
     if (!e || e->kind != recorded_event::tsc || e->pid != g.pid)
@@ -646,13 +713,15 @@ void guest::rdtsc_hook(uc_engine *uc, uint64_t address, uint32_t, void *user) {
   } else {
     tsc = r.options.fixed_tsc ? *r.options.fixed_tsc + r.tsc_reads++ : __rdtsc();
   }
-  if (r.recorder) {
-    recorded_event e;
-    e.kind = recorded_event::tsc;
-    e.pid = g.pid;
-    e.instructions = g.own_instructions;
-    e.value = tsc;
-    r.recorder->add(e);
+  recorded_event e;
+  e.kind = recorded_event::tsc;
+  e.pid = g.pid;
+  e.instructions = g.own_instructions;
+  e.value = tsc;
+  if (r.recorder && !past) r.recorder->add(e);
+  if (r.keeps_history(g) && !past) {
+    r.history.push_back(e);
+    r.cursor = r.history.size();
   }
   uint32_t lo = uint32_t(tsc), hi = uint32_t(tsc >> 32), next = at + n + 2;
   uc_reg_write(uc, UC_X86_REG_EAX, &lo);
@@ -668,6 +737,7 @@ void guest::locate_data_fault() {
   if (uc_context_alloc(uc, &ctx) != UC_ERR_OK) return;
   uc_context_save(uc, ctx);
   probing = true;
+  uint64_t kept = started; // the probe's steps are not the program's
   uint32_t pc = fault.eip;
   for (int step = 0; step < 64; ++step) {
     uc_context_restore(uc, ctx);
@@ -683,6 +753,7 @@ void guest::locate_data_fault() {
     pc = next;
   }
   probing = false;
+  started = kept;
   uc_context_free(ctx);
 }
 
@@ -705,11 +776,12 @@ bool guest::classify(uc_err err) {
 }
 
 void runner::on_trap(guest &g) {
+  if (keeps_history(g) && cursor < history.size()) return reexecute_trap(g);
   if (replayer) return replay_trap(g);
   trap_record t = g.trap(sys.keep_data || !g.profile.empty());
   double begin = options.trace ? seconds() : 0;
   bool served = true;
-  if (recorder) g.memory.journal = &g.journal;
+  if (recorder || keeps_history(g)) g.memory.journal = &g.journal;
   outcome o = sys.serve(g, t, served);
   g.memory.journal = nullptr;
   // What the call wrote into code must not run as the code that was there.
@@ -737,7 +809,15 @@ void runner::on_trap(guest &g) {
 
 // A served call: counted, traced, its result in eax.
 void runner::complete(guest &g, trap_record &t, bool served, double begin, bool ended) {
-  if (recorder) record_call(g, t, served, ended);
+  bool keep = keeps_history(g);
+  if (recorder || keep) {
+    recorded_event e = event_of(g, t, served, ended);
+    if (recorder) recorder->add(e);
+    if (keep) {
+      history.push_back(std::move(e));
+      cursor = history.size();
+    }
+  }
   ++result.trap_count;
   if (!g.profile.empty()) ++g.profile[g.function_at(t.eip - 2)].traps;
   if (trace)
@@ -746,6 +826,7 @@ void runner::complete(guest &g, trap_record &t, bool served, double begin, bool 
   if (!ended) uc_reg_write(g.uc, UC_X86_REG_EAX, &t.result);
   if (ended && &g == &first()) result.exit_status = int32_t(t.ebx);
   if (options.record_traps) result.traps.push_back(std::move(t));
+  if (keep && !ended) snapshots.maybe_take(g.uc, g.memory, g.started, cursor);
 }
 
 namespace {
@@ -770,7 +851,7 @@ uint64_t hash_written(const process &p, const trap_record &t) {
 
 // A served call, as the recording keeps it: the call, what came back, and
 // what the kernel wrote into the process.
-void runner::record_call(guest &g, const trap_record &t, bool served, bool ended) {
+recorded_event runner::event_of(guest &g, const trap_record &t, bool served, bool ended) {
   recorded_event e;
   e.pid = g.pid;
   e.instructions = g.own_instructions;
@@ -794,7 +875,84 @@ void runner::record_call(guest &g, const trap_record &t, bool served, bool ended
     e.image.assign(spawned_image.begin(), spawned_image.end());
     e.child_args = std::move(spawned_args);
   }
-  recorder->add(e);
+  return e;
+}
+
+// A call made again after going backwards: what it received the first
+// time comes back, and nothing else happens (its output was shown then).
+void runner::reexecute_trap(guest &g) {
+  trap_record t = g.trap(false);
+  const recorded_event &e = history[cursor++];
+  for (const auto &[address, bytes] : e.writes)
+    g.memory.write(address, bytes.data(), uint32_t(bytes.size()));
+  for (auto [from, to] : g.memory.code_written) uc_ctl_remove_cache(g.uc, from, to);
+  g.memory.code_written.clear();
+  if (e.kind == recorded_event::call && e.number == t.number && !(e.flags & recorded_event::ended))
+    uc_reg_write(g.uc, UC_X86_REG_EAX, &e.result);
+}
+
+// Puts the first process where it was after `position` instructions: the
+// last snapshot before, then forward, quietly, through its history.
+void runner::go_to(guest &f, uint64_t position, const snapshot *from) {
+  const snapshot &s = from ? *from : snapshots.before(position);
+  snapshot_store::restore(f.uc, f.memory, s);
+  f.started = s.position;
+  f.last_started = UINT64_MAX;
+  cursor = s.cursor;
+  link->quiet = true;
+  while (f.started < position) {
+    uint64_t before = f.started;
+    f.emulate(f.eip(), size_t(position - f.started));
+    if (f.started == before) break; // it cannot get further (a fault)
+  }
+  link->quiet = false;
+}
+
+// gdb's reverse-stepi and reverse-continue, for a run of one process.
+guest_stop runner::reverse(bool step, const stop_points &points) {
+  guest &f = first();
+  if (sys.processes.size() > 1 || f.pending || f.ended || snapshots.all.empty())
+    return {guest_stop::unsupported};
+  f.faulted = false;
+  uint64_t now = f.started;
+  if (now == 0) return {guest_stop::history_begin};
+  if (step) {
+    go_to(f, now - 1);
+    return {};
+  }
+  // Each stretch between snapshots, latest first, is run forward with the
+  // breakpoints and watched ranges looked for; the last stop found wins.
+  scan_breaks = points.breakpoints;
+  std::sort(scan_breaks.begin(), scan_breaks.end());
+  scan_watches = points.watches;
+  uc_hook watch_hook = 0;
+  if (!scan_watches.empty()) {
+    guard_write_hooks();
+    uc_hook_add(f.uc, &watch_hook, UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(guest::scan_write),
+                f.e, 1, 0);
+  }
+  for (uint64_t limit = now; limit > 0;) {
+    const snapshot &s = snapshots.before(limit - 1);
+    uint64_t start = s.position;
+    found_at.reset();
+    found_watch.reset();
+    scanning = true;
+    scan_before = limit;
+    go_to(f, limit, &s);
+    scanning = false;
+    if (found_at) break; // the last stop between the snapshot and the limit
+    limit = start;
+  }
+  if (watch_hook) uc_hook_del(f.uc, watch_hook);
+  if (!found_at) {
+    go_to(f, 0);
+    return {guest_stop::history_begin};
+  }
+  std::optional<uint32_t> watched = found_watch;
+  go_to(f, *found_at);
+  guest_stop stop;
+  stop.watched = watched;
+  return stop;
 }
 
 // The run left its recording: it ends there, saying where.
@@ -838,10 +996,12 @@ void runner::replay_trap(guest &g) {
     return diverge(g, call() + ", writing other bytes than the recording's");
   if (e.flags & recorded_event::console)
     sys.console_write(g, t.ecx, uint32_t(std::max(e.result, 0)));
+  if (keeps_history(g)) g.memory.journal = &g.journal;
   for (const auto &[address, bytes] : e.writes)
     g.memory.write(address, bytes.data(), uint32_t(bytes.size()));
   for (auto [from, to] : g.memory.code_written) uc_ctl_remove_cache(g.uc, from, to);
   g.memory.code_written.clear();
+  g.memory.journal = nullptr;
   t.result = e.result;
   t.injected = e.flags & recorded_event::injected;
   sys.capture_out(g, t);
@@ -920,7 +1080,7 @@ void runner::note_wait(guest &g) {
 // Serves g's waiting call again; true when it no longer waits.
 bool runner::retry(guest &g) {
   bool served = true;
-  if (recorder) g.memory.journal = &g.journal;
+  if (recorder || keeps_history(g)) g.memory.journal = &g.journal;
   outcome o = sys.serve(g, *g.pending, served);
   g.memory.journal = nullptr;
   for (auto [from, to] : g.memory.code_written) uc_ctl_remove_cache(g.uc, from, to);
@@ -1141,36 +1301,41 @@ void runner::debug() {
   debugging = true;
   wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   guest &f = first();
-  gdb_link link{f.uc, f.memory,
-                [this, &f](bool step) {
-                  interrupted = false;
-                  // A stop after a fault is not that fault again; code the
-                  // emulator gave up on is not run again.
-                  if (!f.emulator_aborted) f.faulted = false;
-                  if (step && !f.pending && !f.faulted) run_guest(f, 1);
-                  // A continue runs everyone; a step that waits lets the others
-                  // run until its call is served.
-                  if (!f.ended && !f.faulted && !interrupted && (f.pending || !step))
-                    replayer ? replay() : schedule(step);
-                  if (!diverged.empty()) // the stub reports it as a fault
-                    return guest_stop{guest_stop::faulted, SIGABRT};
-                  if (f.ended && !f.faulted) {
-                    result.end = run_end::exited;
-                    return guest_stop{guest_stop::exited, result.exit_status};
-                  }
-                  if (f.faulted) {
-                    conclude_first(UC_ERR_OK);
-                    return guest_stop{guest_stop::faulted, fault_signal(f.fault)};
-                  }
-                  return guest_stop{};
-                },
-                [this] {
-                  interrupted = true;
-                  if (guest *g = running) uc_emu_stop(g->uc);
-                  uint64_t one = 1;
-                  (void)!::write(wake_fd, &one, sizeof one);
-                }};
-  std::string err = serve_gdb(link, *options.gdb_port);
+  gdb_link stub_link{
+      f.uc, f.memory,
+      [this, &f](bool step) {
+        interrupted = false;
+        // A stop after a fault is not that fault again; code the
+        // emulator gave up on is not run again.
+        if (!f.emulator_aborted) f.faulted = false;
+        if (step && !f.pending && !f.faulted) run_guest(f, 1);
+        // A continue runs everyone; a step that waits lets the others
+        // run until its call is served.
+        if (!f.ended && !f.faulted && !interrupted && (f.pending || !step))
+          replayer ? replay() : schedule(step);
+        if (!diverged.empty()) // the stub reports it as a fault
+          return guest_stop{guest_stop::faulted, SIGABRT};
+        if (f.ended && !f.faulted) {
+          result.end = run_end::exited;
+          return guest_stop{guest_stop::exited, result.exit_status};
+        }
+        if (f.faulted) {
+          conclude_first(UC_ERR_OK);
+          return guest_stop{guest_stop::faulted, fault_signal(f.fault)};
+        }
+        return guest_stop{};
+      },
+      [this] {
+        interrupted = true;
+        if (guest *g = running) uc_emu_stop(g->uc);
+        uint64_t one = 1;
+        (void)!::write(wake_fd, &one, sizeof one);
+      },
+      [this](bool step, const stop_points &points) { return reverse(step, points); }};
+  link = &stub_link;
+  snapshots.take(f.uc, f.memory, 0, 0); // the start of the run, as gdb first sees it
+  std::string err = serve_gdb(stub_link, *options.gdb_port);
+  link = nullptr;
   ::close(std::exchange(wake_fd, -1));
   debugging = false;
   interrupted = false;

@@ -141,7 +141,7 @@ struct stub {
   static void on_breakpoint(uc_engine *uc, uint64_t address, uint32_t, void *user) {
     auto &s = *static_cast<stub *>(user);
     // This Unicorn still calls a deleted hook from code it translated before.
-    if (!s.breakpoints.count(uint32_t(address))) return;
+    if (!s.breakpoints.count(uint32_t(address)) || s.link.quiet) return;
     if (s.resuming && address == s.resume_at) {
       s.resuming = false;
       return;
@@ -153,6 +153,7 @@ struct stub {
   static bool on_watched_write(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t,
                                void *user) {
     auto &s = *static_cast<stub *>(user);
+    if (s.link.quiet) return true;
     for (const auto &[key, h] : s.watchpoints)
       if (address < uint64_t(key.first) + key.second && address + uint64_t(size) > key.first)
         s.watch_seen = key.first;
@@ -165,6 +166,7 @@ struct stub {
   // seen again.
   static void after_each_instruction(uc_engine *uc, uint64_t, uint32_t, void *user) {
     auto &s = *static_cast<stub *>(user);
+    if (s.link.quiet) return;
     s.resuming = false;
     if (s.watch_seen && stores_left() != s.left_at_write) s.watch_seen.reset();
     if (!s.watch_seen) return;
@@ -385,7 +387,8 @@ struct stub {
 
   outcome query(const std::string &p) {
     if (p.rfind("qSupported", 0) == 0)
-      return {"PacketSize=4000;swbreak+;hwbreak+;qXfer:features:read+"};
+      return {"PacketSize=4000;swbreak+;hwbreak+;qXfer:features:read+;ReverseStep+;"
+              "ReverseContinue+"};
     if (p.rfind("qXfer:features:read:target.xml:", 0) == 0) return {target_description(p, 31)};
     if (p == "qAttached") return {"1"};
     if (p == "qC") return {"QC1"};
@@ -474,6 +477,25 @@ struct stub {
     return {};
   }
 
+  // bs and bc: backwards, to the instruction before, or to the last stop.
+  outcome backwards(const std::string &p) {
+    if (p != "bs" && p != "bc") return {};
+    if (!link.reverse) return {"E01"};
+    stop_points points;
+    for (const auto &[address, h] : breakpoints) points.breakpoints.push_back(address);
+    for (const auto &[key, h] : watchpoints) points.watches.push_back(key);
+    guest_stop stop = link.reverse(p == "bs", points);
+    char reply[64];
+    if (stop.kind == guest_stop::unsupported) return {"E01"};
+    if (stop.kind == guest_stop::history_begin)
+      std::snprintf(reply, sizeof reply, "T%02xreplaylog:begin;thread:1;", sigtrap);
+    else if (stop.watched)
+      std::snprintf(reply, sizeof reply, "T%02xwatch:%x;thread:1;", sigtrap, *stop.watched);
+    else
+      std::snprintf(reply, sizeof reply, "T%02xthread:1;", sigtrap);
+    return {reply};
+  }
+
   outcome detach(const std::string &) { return detached = true, outcome{"OK", true}; }
   outcome kill(const std::string &) { return killed = true, outcome{"", true}; }
   outcome any_thread(const std::string &) { return {"OK"}; }
@@ -492,6 +514,7 @@ struct stub {
                                                           {'v', &stub::verbose},
                                                           {'c', &stub::go},
                                                           {'s', &stub::go},
+                                                          {'b', &stub::backwards},
                                                           {'D', &stub::detach},
                                                           {'k', &stub::kill}};
 

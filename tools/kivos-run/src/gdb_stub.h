@@ -5,6 +5,7 @@
 #include "guest_memory.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <unicorn/unicorn.h>
 #include <vector>
@@ -13,8 +14,17 @@ namespace kivos {
 
 // How a resumed run stopped, as the session saw it.
 struct guest_stop {
-  enum { paused, exited, faulted } kind = paused;
-  int code = 0; // the exit status, or the signal of a fault
+  // history_begin: going backwards reached the start of the run;
+  // unsupported: this run cannot go backwards.
+  enum { paused, exited, faulted, history_begin, unsupported } kind = paused;
+  int code = 0;                    // the exit status, or the signal of a fault
+  std::optional<uint32_t> watched; // going backwards: stopped at a write to this watch
+};
+
+// What going backwards looks for: the stub's breakpoints and watched ranges.
+struct stop_points {
+  std::vector<uint32_t> breakpoints;
+  std::vector<std::pair<uint32_t, uint32_t>> watches; // address, length
 };
 
 // The debug target: the first process, whose engine and memory gdb reads
@@ -27,6 +37,12 @@ struct gdb_link {
   std::function<guest_stop(bool step)> resume;
   // Stops a resume from another thread (gdb's Ctrl-C).
   std::function<void()> interrupt;
+  // Runs backwards: one instruction when `step`, else to the last place
+  // before now where a breakpoint or a watched write stops it.
+  std::function<guest_stop(bool step, const stop_points &points)> reverse;
+  // While true, the program runs for the stand-in's own purposes (going
+  // backwards runs it forwards from a snapshot): the stub's hooks keep still.
+  bool quiet = false;
 };
 
 // Listens on localhost:port (0: any free port) and says where on standard

@@ -84,7 +84,11 @@ const char usage[] =
     "                        localhost:PORT (0: any free port, said on standard\n"
     "                        error), then: gdb NAME.elf -ex 'target remote :PORT'.\n"
     "                        Registers, memory, breakpoints, watchpoints on writes,\n"
-    "                        stepping and Ctrl-C work; there is no time limit\n"
+    "                        stepping and Ctrl-C work, backwards too (reverse-stepi,\n"
+    "                        reverse-continue, for a run of one process); there\n"
+    "                        is no time limit\n"
+    "  --snapshot-memory MIB memory for the snapshots that going backwards under\n"
+    "                        gdb starts from (default 256)\n"
     "  --profile             print, at the end, the instructions, calls and system\n"
     "                        calls of each function of PROGRAM's symbol table,\n"
     "                        hottest first (use the unstripped NAME.elf)\n"
@@ -376,6 +380,11 @@ int run(int argc, char **argv) {
       o.record = next();
     } else if (opt == "--replay") {
       o.replay = next();
+    } else if (opt == "--snapshot-memory") {
+      std::string v = next();
+      if (!parse_int(v.c_str(), 1, 1 << 20, n))
+        fail("--snapshot-memory wants a number of MiB from 1, not '" + v + "'");
+      o.snapshot_memory = uint64_t(n) << 20;
     } else if (opt == "--stack-size") {
       std::string v = next();
       if (!parse_int(v.c_str(), 0, 1ll << 30, n))

@@ -358,6 +358,9 @@ struct runner {
   // Whether g's calls and counter reads go into the history.
   bool keeps_history(const guest &g) { return debugging && &g == &first(); }
   bool counts_own() const { return recorder || replayer; }
+  // A process's instructions: counted a block at a time, which is exact
+  // unless gdb's stops cut blocks short; under gdb, one at a time.
+  uint64_t count(const guest &g) const { return options.gdb_port ? g.started : g.own_instructions; }
   guest *find(int32_t pid) {
     for (auto &p : sys.processes)
       if (p->pid == pid && !p->ended) return static_cast<guest *>(p.get());
@@ -716,7 +719,7 @@ void guest::rdtsc_hook(uc_engine *uc, uint64_t address, uint32_t, void *user) {
   recorded_event e;
   e.kind = recorded_event::tsc;
   e.pid = g.pid;
-  e.instructions = g.own_instructions;
+  e.instructions = r.count(g);
   e.value = tsc;
   if (r.recorder && !past) r.recorder->add(e);
   if (r.keeps_history(g) && !past) {
@@ -841,6 +844,13 @@ bool to_file(const process &p, const trap_record &t) {
   return t.number == KIVOS_SYS_WRITE && t.ebx < max_descriptors && p.fds[t.ebx] &&
          p.fds[t.ebx]->kind == open_object::file;
 }
+// A call as a message names it: write(0x1, 0x402620, 0x5).
+std::string call_text(uint32_t number, uint32_t ebx, uint32_t ecx, uint32_t edx) {
+  char args[64];
+  std::snprintf(args, sizeof args, "(%#x, %#x, %#x)", ebx, ecx, edx);
+  return trap_name(number) + args;
+}
+
 uint64_t hash_written(const process &p, const trap_record &t) {
   std::string bytes;
   p.memory.append(t.ecx, t.edx, bytes);
@@ -854,7 +864,7 @@ uint64_t hash_written(const process &p, const trap_record &t) {
 recorded_event runner::event_of(guest &g, const trap_record &t, bool served, bool ended) {
   recorded_event e;
   e.pid = g.pid;
-  e.instructions = g.own_instructions;
+  e.instructions = count(g);
   e.number = t.number;
   e.ebx = t.ebx;
   e.ecx = t.ecx;
@@ -959,7 +969,7 @@ guest_stop runner::reverse(bool step, const stop_points &points) {
 void runner::diverge(guest &g, const std::string &what) {
   why = stop::slice;
   if (diverged.empty())
-    diverged = "the run left its recording: after " + std::to_string(g.own_instructions) +
+    diverged = "the run left its recording: after " + std::to_string(count(g)) +
                " instructions pid " + std::to_string(g.pid) + " " + what;
   uc_emu_stop(g.uc);
 }
@@ -970,20 +980,15 @@ void runner::replay_trap(guest &g) {
   trap_record t = g.trap(true);
   std::string err;
   const recorded_event *peeked = replayer->peek(err);
-  auto call = [&] {
-    char args[64];
-    std::snprintf(args, sizeof args, "(%#x, %#x, %#x)", t.ebx, t.ecx, t.edx);
-    return "made " + trap_name(t.number) + args;
-  };
+  auto call = [&] { return "made " + call_text(t.number, t.ebx, t.ecx, t.edx); };
   if (!peeked) return diverge(g, call() + " (" + err + ")");
   if (peeked->kind != recorded_event::call || peeked->pid != g.pid || peeked->number != t.number ||
       peeked->ebx != t.ebx || peeked->ecx != t.ecx || peeked->edx != t.edx ||
-      // Counted a block at a time, a count holds only where no block was cut
-      // short, which gdb's stops do.
-      (!debugging && peeked->instructions != g.own_instructions)) {
+      peeked->instructions != count(g)) {
     std::string had = peeked->kind == recorded_event::call
-                          ? trap_name(peeked->number) + " of pid " + std::to_string(peeked->pid) +
-                                " after " + std::to_string(peeked->instructions)
+                          ? call_text(peeked->number, peeked->ebx, peeked->ecx, peeked->edx) +
+                                " of pid " + std::to_string(peeked->pid) + " after " +
+                                std::to_string(peeked->instructions)
                       : peeked->kind == recorded_event::tsc ? "a counter read"
                                                             : "the end of the run";
     return diverge(g, call() + " where the recording has " + had);
@@ -1044,8 +1049,7 @@ bool runner::replay() {
         return false;
       }
       // A limit, a signal or a deadlock ended it: where the recording says.
-      if (e->instructions > f.own_instructions)
-        f.emulate(f.eip(), e->instructions - f.own_instructions);
+      if (e->instructions > count(f)) f.emulate(f.eip(), e->instructions - count(f));
       result.end = e->ending;
       result.signal = e->signal;
       result.message = e->message;
@@ -1063,7 +1067,7 @@ bool runner::replay() {
       const recorded_event *next = replayer->peek(err);
       if (g != &f || !next || next->kind != recorded_event::finish ||
           next->ending != run_end::fault) {
-        diverged = "the run left its recording: after " + std::to_string(g->own_instructions) +
+        diverged = "the run left its recording: after " + std::to_string(count(*g)) +
                    " instructions pid " + std::to_string(g->pid) + " faulted (" +
                    fault_name(g->fault) + ")";
       }
@@ -1333,6 +1337,7 @@ void runner::debug() {
       },
       [this](bool step, const stop_points &points) { return reverse(step, points); }};
   link = &stub_link;
+  snapshots.budget = size_t(options.snapshot_memory);
   snapshots.take(f.uc, f.memory, 0, 0); // the start of the run, as gdb first sees it
   std::string err = serve_gdb(stub_link, *options.gdb_port);
   link = nullptr;
@@ -1410,7 +1415,7 @@ run_result run(const run_options &options) {
     end.ending = result.end;
     end.exit_status = result.exit_status;
     end.signal = result.signal;
-    end.instructions = r.first().own_instructions;
+    end.instructions = r.count(r.first());
     end.message = result.message;
     result.record_error = r.recorder->finish(end);
   }

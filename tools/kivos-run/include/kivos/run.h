@@ -117,8 +117,9 @@ struct run_options {
   // differs from run to run); else this value, one more at each read.
   std::optional<uint64_t> fixed_tsc;
   trap_override override_result;
-  std::string record;      // write what the run receives from outside to this file
-  std::string replay;      // run from this recording instead of from outside
+  std::string record; // write what the run receives from outside to this file
+  std::string replay; // run from this recording instead of from outside
+  uint64_t snapshot_memory = uint64_t(256) << 20; // under gdb: bytes of snapshots for going back
 };
 
 struct profile_entry {

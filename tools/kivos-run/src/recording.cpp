@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 namespace kivos {
 namespace {
@@ -59,15 +60,25 @@ struct cursor {
   }
 };
 
-// Arguments are kept as differences from the same call's last ones in the
-// same process, and results as differences from the length argument: a
-// program's calls repeat, and the recording shrinks to almost nothing.
-std::array<uint32_t, 3> &previous(std::unordered_map<uint64_t, std::array<uint32_t, 3>> &last,
-                                  int32_t pid, uint32_t number) {
-  return last[uint64_t(uint32_t(pid)) << 32 | number];
+// Writes a varint at p, answering where it ends: events are put together
+// in a buffer on the stack, then appended at once.
+char *put_varint(char *p, uint64_t v) {
+  while (v >= 0x80) {
+    *p++ = char(uint8_t(v) | 0x80);
+    v >>= 7;
+  }
+  *p++ = char(v);
+  return p;
 }
 
 } // namespace
+
+recording_state::process_state *recording_state::of(int32_t pid) {
+  if (pid < 0 || pid > (1 << 20)) return nullptr;
+  if (size_t(pid) >= by_pid.size()) by_pid.resize(size_t(pid) + 1);
+  if (!by_pid[size_t(pid)]) by_pid[size_t(pid)] = std::make_unique<process_state>();
+  return by_pid[size_t(pid)].get();
+}
 
 uint64_t hash_bytes(const void *data, size_t size, uint64_t seed) {
   const auto *p = static_cast<const uint8_t *>(data);
@@ -92,24 +103,32 @@ std::string recording_writer::open(const std::string &path, const recording_head
 }
 
 void recording_writer::add(const recorded_event &e) {
-  raw += char(e.kind);
-  put_varint(raw, uint32_t(e.pid));
-  uint64_t &count = last_count[e.pid];
-  put_varint(raw, e.instructions - count);
-  count = e.instructions;
+  // Arguments are kept as differences from the same call's last ones in the
+  // same process, results as differences from the length argument, counts
+  // as differences from the last: a program's calls repeat, and a call
+  // shrinks to a few bytes before compression.
+  recording_state::process_state &ps = *state.of(e.pid);
+  char buf[96], *p = buf;
+  *p++ = char(e.kind);
+  p = put_varint(p, uint32_t(e.pid));
+  p = put_varint(p, e.instructions - ps.count);
+  ps.count = e.instructions;
   if (e.kind == recorded_event::tsc) {
-    put_varint(raw, e.value);
+    p = put_varint(p, e.value);
   } else if (e.kind == recorded_event::call) {
-    put_varint(raw, e.number);
-    std::array<uint32_t, 3> &last = previous(last_args, e.pid, e.number);
+    p = put_varint(p, e.number);
+    std::array<uint32_t, 3> &last = ps.args[e.number & 0xff];
     const uint32_t args[3] = {e.ebx, e.ecx, e.edx};
     for (int i = 0; i < 3; ++i) {
-      put_varint(raw, zigzag(int32_t(args[i] - last[i])));
+      p = put_varint(p, zigzag(int32_t(args[i] - last[i])));
       last[i] = args[i];
     }
-    put_varint(raw, zigzag(int64_t(e.result) - int32_t(e.edx)));
-    raw += char(e.flags);
-    if (e.flags & recorded_event::to_file) put_varint(raw, e.file_hash);
+    p = put_varint(p, zigzag(int64_t(e.result) - int32_t(e.edx)));
+    *p++ = char(e.flags);
+    if (e.flags & recorded_event::to_file) p = put_varint(p, e.file_hash);
+  }
+  raw.append(buf, size_t(p - buf));
+  if (e.kind == recorded_event::call) {
     if (e.flags & recorded_event::spawned) {
       put_string(raw, e.image);
       put_varint(raw, e.child_args.size());
@@ -231,13 +250,17 @@ bool recording_reader::next(recorded_event &e, std::string &error) {
     e.message = c.string();
   } else if (e.kind == recorded_event::call || e.kind == recorded_event::tsc) {
     e.pid = int32_t(c.varint());
-    uint64_t &count = last_count[e.pid];
-    e.instructions = count += c.varint();
+    recording_state::process_state *ps = state.of(e.pid);
+    if (!ps) {
+      error = "the recording is damaged (an event of no process)";
+      return false;
+    }
+    e.instructions = ps->count += c.varint();
     if (e.kind == recorded_event::tsc) {
       e.value = c.varint();
     } else {
       e.number = uint32_t(c.varint());
-      std::array<uint32_t, 3> &last = previous(last_args, e.pid, e.number);
+      std::array<uint32_t, 3> &last = ps->args[e.number & 0xff];
       uint32_t *args[3] = {&e.ebx, &e.ecx, &e.edx};
       for (int i = 0; i < 3; ++i) *args[i] = last[i] += uint32_t(unzigzag(c.varint()));
       e.result = int32_t(unzigzag(c.varint()) + int32_t(e.edx));

@@ -8,9 +8,9 @@
 #include <array>
 #include <cstdint>
 #include <kivos/run.h>
+#include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 #include <zlib.h>
 
@@ -58,6 +58,19 @@ struct recording_header {
 
 uint64_t hash_bytes(const void *data, size_t size, uint64_t seed = 14695981039346656037ull);
 
+// What writer and reader both remember to keep events small: for each
+// process, its instruction count at its last event and the arguments of its
+// last call of each number (by the number's low byte).
+struct recording_state {
+  struct process_state {
+    uint64_t count = 0;
+    std::array<std::array<uint32_t, 3>, 256> args{};
+  };
+  std::vector<std::unique_ptr<process_state>> by_pid;
+  // Null for a pid no run can have (a damaged recording).
+  process_state *of(int32_t pid);
+};
+
 // Writes a recording as the run goes, compressed a piece at a time.
 class recording_writer {
 public:
@@ -72,8 +85,7 @@ private:
   std::FILE *file = nullptr;
   z_stream zs{};
   std::string raw;
-  std::unordered_map<uint64_t, std::array<uint32_t, 3>> last_args; // by pid << 32 | number
-  std::unordered_map<int32_t, uint64_t> last_count;                // by pid
+  recording_state state;
   bool failed = false;
   void flush(bool last);
 };
@@ -92,8 +104,7 @@ private:
   recording_header head;
   std::string raw;
   size_t at = 0;
-  std::unordered_map<uint64_t, std::array<uint32_t, 3>> last_args;
-  std::unordered_map<int32_t, uint64_t> last_count;
+  recording_state state;
   std::optional<recorded_event> peeked;
 };
 

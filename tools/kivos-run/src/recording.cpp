@@ -107,7 +107,12 @@ void recording_writer::add(const recorded_event &e) {
   // same process, results as differences from the length argument, counts
   // as differences from the last: a program's calls repeat, and a call
   // shrinks to a few bytes before compression.
-  recording_state::process_state &ps = *state.of(e.pid);
+  recording_state::process_state *state_of = state.of(e.pid);
+  if (!state_of) { // a run of more than a million processes
+    failed = true;
+    return;
+  }
+  recording_state::process_state &ps = *state_of;
   char buf[96], *p = buf;
   *p++ = char(e.kind);
   p = put_varint(p, uint32_t(e.pid));

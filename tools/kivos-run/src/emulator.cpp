@@ -357,10 +357,15 @@ struct runner {
   bool hooks_rdtsc() const { return options.fixed_tsc || recorder || replayer || options.gdb_port; }
   // Whether g's calls and counter reads go into the history.
   bool keeps_history(const guest &g) { return debugging && &g == &first(); }
-  bool counts_own() const { return recorder || replayer; }
-  // A process's instructions: counted a block at a time, which is exact
-  // unless gdb's stops cut blocks short; under gdb, one at a time.
+  // A replay counts each process's instructions, to say where it left its
+  // recording: a block at a time, which is exact unless gdb's stops cut
+  // blocks short; under gdb, one at a time.
+  bool counts_own() const { return bool(replayer); }
   uint64_t count(const guest &g) const { return options.gdb_port ? g.started : g.own_instructions; }
+  // Whether the recording holds the counts. Counting costs a recording a
+  // fifth more CPU, so only one made under gdb (which counts anyway) has them.
+  bool counted = false;
+  uint64_t recorded_count(const guest &g) const { return counted ? count(g) : 0; }
   guest *find(int32_t pid) {
     for (auto &p : sys.processes)
       if (p->pid == pid && !p->ended) return static_cast<guest *>(p.get());
@@ -719,7 +724,7 @@ void guest::rdtsc_hook(uc_engine *uc, uint64_t address, uint32_t, void *user) {
   recorded_event e;
   e.kind = recorded_event::tsc;
   e.pid = g.pid;
-  e.instructions = r.count(g);
+  e.instructions = r.recorded_count(g);
   e.value = tsc;
   if (r.recorder && !past) r.recorder->add(e);
   if (r.keeps_history(g) && !past) {
@@ -864,7 +869,7 @@ uint64_t hash_written(const process &p, const trap_record &t) {
 recorded_event runner::event_of(guest &g, const trap_record &t, bool served, bool ended) {
   recorded_event e;
   e.pid = g.pid;
-  e.instructions = count(g);
+  e.instructions = recorded_count(g);
   e.number = t.number;
   e.ebx = t.ebx;
   e.ecx = t.ecx;
@@ -984,11 +989,11 @@ void runner::replay_trap(guest &g) {
   if (!peeked) return diverge(g, call() + " (" + err + ")");
   if (peeked->kind != recorded_event::call || peeked->pid != g.pid || peeked->number != t.number ||
       peeked->ebx != t.ebx || peeked->ecx != t.ecx || peeked->edx != t.edx ||
-      peeked->instructions != count(g)) {
+      (counted && peeked->instructions != count(g))) {
     std::string had = peeked->kind == recorded_event::call
                           ? call_text(peeked->number, peeked->ebx, peeked->ecx, peeked->edx) +
-                                " of pid " + std::to_string(peeked->pid) + " after " +
-                                std::to_string(peeked->instructions)
+                                " of pid " + std::to_string(peeked->pid) +
+                                (counted ? " after " + std::to_string(peeked->instructions) : "")
                       : peeked->kind == recorded_event::tsc ? "a counter read"
                                                             : "the end of the run";
     return diverge(g, call() + " where the recording has " + had);
@@ -1048,8 +1053,9 @@ bool runner::replay() {
         if (!f.faulted && !f.ended && diverged.empty() && run_guest(f)) return true;
         return false;
       }
-      // A limit, a signal or a deadlock ended it: where the recording says.
-      if (e->instructions > count(f)) f.emulate(f.eip(), e->instructions - count(f));
+      // A limit, a signal or a deadlock ended it, after the last call: where
+      // the recording says, when it counted.
+      if (counted && e->instructions > count(f)) f.emulate(f.eip(), e->instructions - count(f));
       result.end = e->ending;
       result.signal = e->signal;
       result.message = e->message;
@@ -1379,10 +1385,14 @@ run_result run(const run_options &options) {
       err = options.replay + " is a recording of " + h.program + ", not of " + name;
     args = h.args;
     r.stack_size = h.stack_size;
+    r.counted = h.counted;
     r.changed_program = h.image_hash != hash_bytes(image->data(), image->size());
   }
   g->stack_size = r.stack_size;
-  if (!options.record.empty()) r.recorder.emplace(); // before start: it installs the hooks
+  if (!options.record.empty()) {
+    r.recorder.emplace(); // before start: it installs the hooks
+    r.counted = options.gdb_port.has_value();
+  }
   if (image && err.empty()) err = g->start(*image, args);
   if (err.empty() && !options.replay.empty()) {
     // No root is opened: a replay reads no file.
@@ -1390,8 +1400,8 @@ run_result run(const run_options &options) {
     err = r.sys.fs.open_root(options.root);
   }
   if (err.empty() && !options.record.empty()) {
-    err = r.recorder->open(options.record,
-                           {name, hash_bytes(image->data(), image->size()), args, r.stack_size});
+    err = r.recorder->open(options.record, {name, hash_bytes(image->data(), image->size()), args,
+                                            r.stack_size, r.counted});
   }
   if (!err.empty()) {
     result.end = run_end::load_error;
@@ -1415,7 +1425,7 @@ run_result run(const run_options &options) {
     end.ending = result.end;
     end.exit_status = result.exit_status;
     end.signal = result.signal;
-    end.instructions = r.count(r.first());
+    end.instructions = r.recorded_count(r.first());
     end.message = result.message;
     result.record_error = r.recorder->finish(end);
   }

@@ -97,6 +97,7 @@ std::string recording_writer::open(const std::string &path, const recording_head
   put_string(raw, header.program);
   put_varint(raw, header.image_hash);
   put_varint(raw, header.stack_size);
+  put_varint(raw, header.counted);
   put_varint(raw, header.args.size());
   for (const std::string &a : header.args) put_string(raw, a);
   return {};
@@ -219,6 +220,7 @@ std::string recording_reader::open(const std::string &path) {
   head.program = c.string();
   head.image_hash = c.varint();
   head.stack_size = uint32_t(c.varint());
+  head.counted = c.varint() != 0;
   uint64_t n = c.varint();
   for (uint64_t i = 0; i < n && !c.broken; ++i) head.args.push_back(c.string());
   if (c.broken) return path + " is damaged (its header does not read)";

@@ -54,6 +54,7 @@ struct recording_header {
   uint64_t image_hash = 0;
   std::vector<std::string> args;
   uint32_t stack_size = 0;
+  bool counted = false; // the events hold instruction counts
 };
 
 uint64_t hash_bytes(const void *data, size_t size, uint64_t seed = 14695981039346656037ull);

@@ -377,7 +377,7 @@ struct runner {
   void on_trap(guest &g);
   recorded_event event_of(guest &g, const trap_record &t, bool served, bool ended);
   void reexecute_trap(guest &g);
-  void go_to(guest &f, uint64_t position, const snapshot *from = nullptr);
+  bool go_to(guest &f, uint64_t position, const snapshot *from = nullptr);
   guest_stop reverse(bool step, const stop_points &points);
   void replay_trap(guest &g);
   void diverge(guest &g, const std::string &what);
@@ -908,9 +908,9 @@ void runner::reexecute_trap(guest &g) {
 
 // Puts the first process where it was after `position` instructions: the
 // last snapshot before, then forward, quietly, through its history.
-void runner::go_to(guest &f, uint64_t position, const snapshot *from) {
+bool runner::go_to(guest &f, uint64_t position, const snapshot *from) {
   const snapshot &s = from ? *from : snapshots.before(position);
-  snapshot_store::restore(f.uc, f.memory, s);
+  if (!snapshot_store::restore(f.uc, f.memory, s)) return false;
   f.started = s.position;
   f.last_started = UINT64_MAX;
   cursor = s.cursor;
@@ -921,6 +921,7 @@ void runner::go_to(guest &f, uint64_t position, const snapshot *from) {
     if (f.started == before) break; // it cannot get further (a fault)
   }
   link->quiet = false;
+  return true;
 }
 
 // gdb's reverse-stepi and reverse-continue, for a run of one process.
@@ -931,10 +932,7 @@ guest_stop runner::reverse(bool step, const stop_points &points) {
   f.faulted = false;
   uint64_t now = f.started;
   if (now == 0) return {guest_stop::history_begin};
-  if (step) {
-    go_to(f, now - 1);
-    return {};
-  }
+  if (step) return go_to(f, now - 1) ? guest_stop{} : guest_stop{guest_stop::unsupported};
   // Each stretch between snapshots, latest first, is run forward with the
   // breakpoints and watched ranges looked for; the last stop found wins.
   scan_breaks = points.breakpoints;
@@ -953,8 +951,12 @@ guest_stop runner::reverse(bool step, const stop_points &points) {
     found_watch.reset();
     scanning = true;
     scan_before = limit;
-    go_to(f, limit, &s);
+    bool went = go_to(f, limit, &s);
     scanning = false;
+    if (!went) {
+      if (watch_hook) uc_hook_del(f.uc, watch_hook);
+      return {guest_stop::unsupported};
+    }
     if (found_at) break; // the last stop between the snapshot and the limit
     limit = start;
   }

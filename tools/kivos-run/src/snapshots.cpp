@@ -49,15 +49,21 @@ const snapshot &snapshot_store::before(uint64_t position) const {
   return after == all.begin() ? all.front() : after[-1];
 }
 
-void snapshot_store::restore(uc_engine *uc, guest_memory &memory, const snapshot &s) {
-  uc_context_restore(uc, s.registers);
+bool snapshot_store::restore(uc_engine *uc, guest_memory &memory, const snapshot &s) {
   size_t i = 0;
+  for (const region &r : memory.regions)
+    if (r.prot & prot_write && (i >= s.memory.size() || s.memory[i++].size() != r.size))
+      return false;
+  if (i != s.memory.size()) return false; // the memory is laid out otherwise now
+  uc_context_restore(uc, s.registers);
+  i = 0;
   for (region &r : memory.regions)
     if (r.prot & prot_write) {
       std::copy(s.memory[i].begin(), s.memory[i].end(), reinterpret_cast<char *>(r.host));
       if (r.prot & prot_exec) uc_ctl_remove_cache(uc, r.base, uint64_t(r.base) + r.size);
       ++i;
     }
+  return true;
 }
 
 } // namespace kivos

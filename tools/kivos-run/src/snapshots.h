@@ -32,8 +32,9 @@ struct snapshot_store {
   // The last taken at or before `position` (there is always the first).
   const snapshot &before(uint64_t position) const;
   // Puts the process back as it was; the code translated from writable
-  // memory is dropped, as that memory may hold other bytes now.
-  static void restore(uc_engine *uc, guest_memory &memory, const snapshot &s);
+  // memory is dropped, as that memory may hold other bytes now. False, and
+  // nothing changed, when its memory is no longer laid out as it was.
+  static bool restore(uc_engine *uc, guest_memory &memory, const snapshot &s);
 
 private:
   size_t used = 0;

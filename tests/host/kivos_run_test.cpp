@@ -281,6 +281,8 @@ const command_case command_cases[] = {
      "[kivos-run: C/hdtab: D/d is damaged (its compressed data does not check)] 125\n"
      "[kivos-run: D/x/hdtab: the run left its recording: after N instructions pid 1 made read(...) "
      "where the recording has drive_count(0, 0, 0) of pid 1 (the program changed since)] 125\n"},
+    // A picture that cannot be written is said, by its option, after the run.
+    {"$RUN --profile=folded:$D/no/f $H.elf", 125, "Drive 3: Present\nkivos-run: --profile=folded:"},
     // Every process is profiled and covered, a stripped one as "(unknown)".
     {"cd ${H%/*} && $RUN --root . --profile=folded:$D/f --coverage $D/c kivsh.elf -c 'hdtab.elf "
      "| count' && cut -d';' -f1-3 $D/f | grep -v kivsh | sed 's, [0-9]*$,,' | uniq; grep -c "

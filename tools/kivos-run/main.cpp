@@ -232,15 +232,18 @@ void print_profile(const kivos::run_result &r, const std::string &program) {
                  p.function.c_str());
 }
 
-// Opens FILE for the trace, emptying it. A FIFO waits for its reader, but no
-// longer than the time limit.
-std::FILE *open_output(const std::string &path, double timeout) {
+// Opens FILE for writing, emptying it, or says why not (null, with `err`).
+// A FIFO waits for its reader, but no longer than the time limit.
+std::FILE *open_output(const std::string &path, double timeout, std::string &err) {
   auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
   for (;;) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd >= 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
       if (std::FILE *f = fdopen(fd, "w")) return f;
-    if (fd >= 0 || errno != ENXIO) fail("-o: " + path + ": " + std::strerror(errno));
+    if (fd >= 0 || errno != ENXIO) {
+      err = std::strerror(errno);
+      return nullptr;
+    }
     if (timeout > 0 && std::chrono::steady_clock::now() >= give_up) {
       std::fprintf(stderr, "kivos-run: -o %s: time limit reached while waiting for a reader\n",
                    path.c_str());
@@ -426,7 +429,9 @@ int run(int argc, char **argv) {
   auto start = std::chrono::steady_clock::now();
   o.coverage = !coverage_path.empty();
   if (!trace_path.empty()) {
-    trace_file = open_output(trace_path, o.timeout_seconds);
+    std::string err;
+    trace_file = open_output(trace_path, o.timeout_seconds, err);
+    if (!trace_file) fail("-o: " + trace_path + ": " + err);
     o.trace = trace_file;
     if (o.timeout_seconds > 0) { // the wait for a reader counts against the limit
       o.timeout_seconds -=
@@ -453,9 +458,13 @@ int run(int argc, char **argv) {
   }
   // Written once the run is over, so a refused run leaves no file.
   auto write = [&](const std::string &path, const std::string &text, const char *option) {
-    std::FILE *f = open_output(path, 0);
-    std::fputs(text.c_str(), f);
-    if (std::string err = tools::output_error(f, true); !err.empty()) {
+    std::string err;
+    std::FILE *f = open_output(path, 0, err);
+    if (f) {
+      std::fputs(text.c_str(), f);
+      err = tools::output_error(f, true);
+    }
+    if (!err.empty()) {
       std::fprintf(stderr, "kivos-run: %s%s: %s\n", option, path.c_str(), err.c_str());
       status = kivos::exit_tool_error;
     }

@@ -390,6 +390,16 @@ const command_case command_cases[] = {
      "Old value = 12\nNew value = 6\n$1 = 6\nOld value = 6\nNew value = 5\n"
      "Breakpoint 3, add (a=2, b=3)\nNo more reverse-execution history.\n"
      "Breakpoint 3, add (a=2, b=3)\nBreakpoint 1, main ()\nstatus 6\n"},
+    // A replay of several processes goes backwards by replaying again from
+    // the start, showing nothing twice; a live one says it cannot.
+    {"C=${H%/*}; $RUN --record $D/k --root $C $C/kivsh.elf -c 'hdtab | count' >/dev/null; stub "
+     "--replay $D/k $C/kivsh.elf && gdb -batch -nx -ex \"target remote :$port\" -ex 'break _exit' "
+     "-ex continue -ex 'break split' -ex reverse-continue -ex continue -ex continue $C/kivsh.elf "
+     "2>&1 | grep -c '^Breakpoint 2, split'; stub_status; stub --root $C $C/kivsh.elf -c 'hdtab | "
+     "count' && gdb -batch -nx -ex "
+     "\"target remote :$port\" -ex 'break _exit' -ex continue -ex reverse-stepi $C/kivsh.elf 2>&1 "
+     "| grep -o 'needs a replay'; stub_status",
+     0, "5 18 109\n1\nstatus 0\n5 18 109\nneeds a replay\nstatus 0\n"},
     // A recording replays under gdb, watchpoint and all, to the recorded end.
     {"$RUN --record $D/rec $P/debugee x >/dev/null; stub --replay $D/rec $P/debugee && gdb -batch "
      "-nx -ex \"target remote :$port\" -ex 'break debugee.c:15' -ex continue -ex 'watch counter' "

@@ -227,7 +227,7 @@ void guest::code_hook(uc_engine *, uint64_t, uint32_t, void *user) {
 void guest::count_hook(uc_engine *, uint64_t address, uint32_t, void *user) {
   guest &g = owner(user);
   runner &r = g.r;
-  if (r.scanning && g.started < r.scan_before &&
+  if (r.scanning && &g == &r.first() && g.started < r.scan_before &&
       std::binary_search(r.scan_breaks.begin(), r.scan_breaks.end(), uint32_t(address))) {
     r.found_at = g.started;
     r.found_watch.reset();
@@ -427,6 +427,10 @@ void runner::on_trap(guest &g) {
 
 // A served call: counted, traced, its result in eax.
 void runner::complete(guest &g, trap_record &t, bool served, double begin, bool ended) {
+  if (silent) { // running again what was shown once
+    if (!ended) uc_reg_write(g.uc, UC_X86_REG_EAX, &t.result);
+    return;
+  }
   bool keep = keeps_history(g);
   if (recorder || keep) {
     recorded_event e = event_of(g, t, served, ended);

@@ -313,6 +313,7 @@ struct runner {
       g->cwd = parent.cwd;
       g->program = args.empty() ? "" : args[0];
       g->stack_size = stack_size;
+      many = true;
       if (recorder) spawned_image = image, spawned_args = args;
       if (!g->start(image, args).empty()) return -ENOEXEC;
       sys.processes.push_back(std::move(g));
@@ -357,7 +358,12 @@ struct runner {
   // Whether counter reads are answered by code hooks (which depend on the program).
   bool hooks_rdtsc() const { return options.fixed_tsc || recorder || replayer || options.gdb_port; }
   // Whether g's calls and counter reads go into the history.
-  bool keeps_history(const guest &g) { return debugging && &g == &first(); }
+  // (Only while the run has one process: with more, going backwards starts
+  // a replay again from its beginning instead.)
+  bool keeps_history(const guest &g) { return debugging && !many && &g == &first(); }
+  bool many = false;                // a second process was started
+  bool silent = false;              // running again to go backwards: no output, trace or counts
+  uint64_t replayed = 0, shown = 0; // calls of the recording served, and the most ever
   // A replay counts each process's instructions, to say where it left its
   // recording: a block at a time, which is exact unless gdb's stops cut
   // blocks short; under gdb, one at a time.
@@ -379,6 +385,7 @@ struct runner {
   recorded_event event_of(guest &g, const trap_record &t, bool served, bool ended);
   void reexecute_trap(guest &g);
   bool go_to(guest &f, uint64_t position, const snapshot *from = nullptr);
+  bool replay_to(guest &f, uint64_t position);
   guest_stop reverse(bool step, const stop_points &points);
   void replay_trap(guest &g);
   void diverge(guest &g, const std::string &what);

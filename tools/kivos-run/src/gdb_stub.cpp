@@ -486,7 +486,8 @@ struct stub {
     for (const auto &[key, h] : watchpoints) points.watches.push_back(key);
     guest_stop stop = link.reverse(p == "bs", points);
     char reply[64];
-    if (stop.kind == guest_stop::unsupported) return {"E01"};
+    if (stop.kind == guest_stop::unsupported)
+      return {"E.going backwards needs a replay (--replay) once a run has several processes"};
     if (stop.kind == guest_stop::history_begin)
       std::snprintf(reply, sizeof reply, "T%02xreplaylog:begin;thread:1;", sigtrap);
     else if (stop.watched)

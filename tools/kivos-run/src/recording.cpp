@@ -224,7 +224,14 @@ std::string recording_reader::open(const std::string &path) {
   uint64_t n = c.varint();
   for (uint64_t i = 0; i < n && !c.broken; ++i) head.args.push_back(c.string());
   if (c.broken) return path + " is damaged (its header does not read)";
+  first_event = at;
   return {};
+}
+
+void recording_reader::rewind() {
+  at = first_event;
+  state = {};
+  peeked.reset();
 }
 
 const recorded_event *recording_reader::peek(std::string &error) {

@@ -96,6 +96,8 @@ class recording_reader {
 public:
   // An error text ("not a recording", "damaged", "truncated"), or empty.
   std::string open(const std::string &path);
+  // Back to the first event, as just opened.
+  void rewind();
   const recording_header &header() const { return head; }
   // The next event; false (with `error` set) when the recording is damaged.
   bool next(recorded_event &e, std::string &error);
@@ -105,6 +107,7 @@ private:
   recording_header head;
   std::string raw;
   size_t at = 0;
+  size_t first_event = 0;
   recording_state state;
   std::optional<recorded_event> peeked;
 };

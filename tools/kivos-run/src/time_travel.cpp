@@ -92,15 +92,48 @@ bool runner::go_to(guest &f, uint64_t position, const snapshot *from) {
   return true;
 }
 
-// gdb's reverse-stepi and reverse-continue, for a run of one process.
+// With several processes, going back replays the recording again from its
+// start, every process from scratch, quietly, until the first process has
+// run `position` instructions.
+bool runner::replay_to(guest &f, uint64_t position) {
+  for (size_t i = sys.processes.size(); i-- > 1;) {
+    guest &g = at(i);
+    if (g.e) release(g);
+    sys.processes.erase(sys.processes.begin() + std::ptrdiff_t(i));
+  }
+  sys.next_pid = 2;
+  if (!snapshot_store::restore(f.uc, f.memory, snapshots.all.front())) return false;
+  f.started = 0;
+  f.last_started = UINT64_MAX;
+  f.faulted = false;
+  replayer->rewind();
+  replayed = 0;
+  silent = link->quiet = true;
+  std::string err;
+  while (count(f) < position && diverged.empty() && !f.faulted && !f.ended) {
+    const recorded_event *e = replayer->peek(err);
+    guest *g = !e || e->kind == recorded_event::finish ? &f : find(e->pid);
+    if (!g) break;
+    uint64_t before = count(f);
+    run_guest(*g, g == &f ? size_t(position - count(f)) : 0);
+    if (g == &f && count(f) == before && (!e || e->pid != f.pid)) break; // no way on
+  }
+  silent = link->quiet = false;
+  return diverged.empty();
+}
+
+// gdb's reverse-stepi and reverse-continue.
 guest_stop runner::reverse(bool step, const stop_points &points) {
   guest &f = first();
-  if (sys.processes.size() > 1 || f.pending || f.ended || snapshots.all.empty())
+  if (f.pending || f.ended || snapshots.all.empty() || (many && !replayer))
     return {guest_stop::unsupported};
   f.faulted = false;
   uint64_t now = f.started;
   if (now == 0) return {guest_stop::history_begin};
-  if (step) return go_to(f, now - 1) ? guest_stop{} : guest_stop{guest_stop::unsupported};
+  auto travel = [&](uint64_t position, const snapshot *from) {
+    return many ? replay_to(f, position) : go_to(f, position, from);
+  };
+  if (step) return travel(now - 1, nullptr) ? guest_stop{} : guest_stop{guest_stop::unsupported};
   // Each stretch between snapshots, latest first, is run forward with the
   // breakpoints and watched ranges looked for; the last stop found wins.
   scan_breaks = points.breakpoints;
@@ -113,13 +146,13 @@ guest_stop runner::reverse(bool step, const stop_points &points) {
                 f.e, 1, 0);
   }
   for (uint64_t limit = now; limit > 0;) {
-    const snapshot &s = snapshots.before(limit - 1);
+    const snapshot &s = many ? snapshots.all.front() : snapshots.before(limit - 1);
     uint64_t start = s.position;
     found_at.reset();
     found_watch.reset();
     scanning = true;
     scan_before = limit;
-    bool went = go_to(f, limit, &s);
+    bool went = travel(limit, &s);
     scanning = false;
     if (!went) {
       if (watch_hook) uc_hook_del(f.uc, watch_hook);
@@ -130,11 +163,11 @@ guest_stop runner::reverse(bool step, const stop_points &points) {
   }
   if (watch_hook) uc_hook_del(f.uc, watch_hook);
   if (!found_at) {
-    go_to(f, 0);
+    travel(0, nullptr);
     return {guest_stop::history_begin};
   }
   std::optional<uint32_t> watched = found_watch;
-  go_to(f, *found_at);
+  travel(*found_at, nullptr);
   guest_stop stop;
   stop.watched = watched;
   return stop;
@@ -170,11 +203,16 @@ void runner::replay_trap(guest &g) {
   }
   recorded_event e;
   replayer->next(e, err);
+  // After going back, a call whose output and trace line were shown before
+  // shows nothing again.
+  bool again = ++replayed <= shown;
+  shown = std::max(shown, replayed);
+  bool was_silent = std::exchange(silent, silent || again);
   double begin = options.trace ? seconds() : 0;
   sys.capture_in(g, t);
   if (e.flags & recorded_event::to_file && hash_written(g, t) != e.file_hash)
     return diverge(g, call() + ", writing other bytes than the recording's");
-  if (e.flags & recorded_event::console)
+  if (e.flags & recorded_event::console && !silent)
     sys.console_write(g, t.ecx, uint32_t(std::max(e.result, 0)));
   if (keeps_history(g)) g.memory.journal = &g.journal;
   for (const auto &[address, bytes] : e.writes)
@@ -194,6 +232,7 @@ void runner::replay_trap(guest &g) {
   bool ended = e.flags & recorded_event::ended;
   if (ended) sys.end_process(g, int32_t((t.ebx & 0xff) << 8));
   complete(g, t, !(e.flags & recorded_event::unserved), begin, ended);
+  silent = was_silent;
   // The process goes on while the recording's next event is its own.
   const recorded_event *next = replayer->peek(err);
   if (ended) {

@@ -318,8 +318,8 @@ void guest::rdtsc_hook(uc_engine *uc, uint64_t address, uint32_t, void *user) {
   uint64_t tsc = 0;
   bool past = r.keeps_history(g) && r.cursor < r.history.size();
   if (past) { // run again after going backwards: the value read then
-    const recorded_event &e = r.history[r.cursor++];
-    tsc = e.kind == recorded_event::tsc ? e.value : 0;
+    const runner::kept_input &k = r.history[r.cursor++];
+    tsc = k.counter ? k.value : 0;
   } else if (r.replayer) {
     std::string err;
     const recorded_event *e = r.replayer->peek(err);
@@ -337,10 +337,7 @@ void guest::rdtsc_hook(uc_engine *uc, uint64_t address, uint32_t, void *user) {
   e.instructions = r.recorded_count(g);
   e.value = tsc;
   if (r.recorder && !past) r.recorder->add(e);
-  if (r.keeps_history(g) && !past) {
-    r.history.push_back(e);
-    r.cursor = r.history.size();
-  }
+  if (r.keeps_history(g) && !past) r.keep(e);
   uint32_t lo = uint32_t(tsc), hi = uint32_t(tsc >> 32), next = at + n + 2;
   uc_reg_write(uc, UC_X86_REG_EAX, &lo);
   uc_reg_write(uc, UC_X86_REG_EDX, &hi);
@@ -431,14 +428,11 @@ void runner::complete(guest &g, trap_record &t, bool served, double begin, bool 
     if (!ended) uc_reg_write(g.uc, UC_X86_REG_EAX, &t.result);
     return;
   }
-  bool keep = keeps_history(g);
-  if (recorder || keep) {
+  bool kept = keeps_history(g);
+  if (recorder || kept) {
     recorded_event e = event_of(g, t, served, ended);
     if (recorder) recorder->add(e);
-    if (keep) {
-      history.push_back(std::move(e));
-      cursor = history.size();
-    }
+    if (kept) keep(e);
   }
   ++result.trap_count;
   if (!g.profile.empty()) ++g.profile[g.function_at(t.eip - 2)].traps;
@@ -448,7 +442,7 @@ void runner::complete(guest &g, trap_record &t, bool served, double begin, bool 
   if (!ended) uc_reg_write(g.uc, UC_X86_REG_EAX, &t.result);
   if (ended && &g == &first()) result.exit_status = int32_t(t.ebx);
   if (options.record_traps) result.traps.push_back(std::move(t));
-  if (keep && !ended) snapshots.maybe_take(g.uc, g.memory, g.started, cursor);
+  if (kept && !ended) snapshots.maybe_take(g.uc, g.memory, g.started, cursor);
 }
 
 void runner::note_wait(guest &g) {

@@ -284,9 +284,31 @@ struct runner {
   bool changed_program = false; // replaying: the image is not the recorded one
   // Under gdb, for going backwards: what the first process received, in
   // order, how much of it the process has used (less than all after going
-  // back: running forward again uses the rest), and snapshots of it.
-  std::vector<recorded_event> history;
+  // back: running forward again uses the rest), and snapshots of it. An
+  // input is kept in 32 bytes (a run makes millions of calls); the bytes the
+  // kernel wrote are kept apart.
+  struct kept_input {
+    bool counter = false, ended = false;
+    uint32_t number = 0;
+    int32_t result = 0;
+    uint32_t first_write = 0, writes = 0; // in kept_writes
+    uint64_t value = 0;                   // a counter read's
+  };
+  std::vector<kept_input> history;
+  std::vector<std::pair<uint32_t, std::string>> kept_writes;
   size_t cursor = 0;
+  void keep(const recorded_event &e) {
+    kept_input k{e.kind == recorded_event::tsc,
+                 bool(e.flags & recorded_event::ended),
+                 e.number,
+                 e.result,
+                 uint32_t(kept_writes.size()),
+                 uint32_t(e.writes.size()),
+                 e.value};
+    kept_writes.insert(kept_writes.end(), e.writes.begin(), e.writes.end());
+    history.push_back(k);
+    cursor = history.size();
+  }
   snapshot_store snapshots;
   gdb_link *link = nullptr;
   // Going backwards looks for the last stop before `scan_before`.

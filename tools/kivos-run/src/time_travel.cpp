@@ -65,13 +65,13 @@ recorded_event runner::event_of(guest &g, const trap_record &t, bool served, boo
 // time comes back, and nothing else happens (its output was shown then).
 void runner::reexecute_trap(guest &g) {
   trap_record t = g.trap(false);
-  const recorded_event &e = history[cursor++];
-  for (const auto &[address, bytes] : e.writes)
-    g.memory.write(address, bytes.data(), uint32_t(bytes.size()));
+  const kept_input &k = history[cursor++];
+  for (uint32_t i = k.first_write; i < k.first_write + k.writes; ++i)
+    g.memory.write(kept_writes[i].first, kept_writes[i].second.data(),
+                   uint32_t(kept_writes[i].second.size()));
   for (auto [from, to] : g.memory.code_written) uc_ctl_remove_cache(g.uc, from, to);
   g.memory.code_written.clear();
-  if (e.kind == recorded_event::call && e.number == t.number && !(e.flags & recorded_event::ended))
-    uc_reg_write(g.uc, UC_X86_REG_EAX, &e.result);
+  if (!k.counter && k.number == t.number && !k.ended) uc_reg_write(g.uc, UC_X86_REG_EAX, &k.result);
 }
 
 // Puts the first process where it was after `position` instructions: the

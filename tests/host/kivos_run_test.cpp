@@ -414,6 +414,10 @@ const command_case command_cases[] = {
     {"wire $P/faults endless '$p80000000#' '$M400000,ffffffff:00#' '$g#00' junk '$qC#' "
      "'$c#63\\x03' '$c#' '\\x03' '$k#'",
      0, "E01\nE01\n-\nQC1\nT02thread:1;\nT02thread:1;\n(closed)\nstatus 126\n"},
+    // A Ctrl-C stops a long reverse-continue where it has got; going back
+    // one instruction from there still works.
+    {"wire $P/faults endless '$c#' wait wait '\\x03' '$bc#' '\\x03' '$bs#' '$k#'", 0,
+     "T02thread:1;\nT02thread:1;\nT05thread:1;\n(closed)\nstatus 126\n"},
     {"wire $P/wrappers sleep_5 '$c#' wait '\\x03' '$c#' close; OPTS='--timeout 0.5' wire "
      "$P/faults endless '$D#'",
      0, "T02thread:1;\nstatus 126\nOK\n(closed)\nstatus 124\n"},

@@ -216,26 +216,13 @@ struct stub {
     return true;
   }
 
-  // Runs the guest; a second thread turns gdb's Ctrl-C into a stop, and gdb
-  // going away too.
-  std::string resume(bool step) {
-    resume_at = eip();
-    resuming = true;
-    breakpoint_hit = false;
-    watch_hit.reset();
-    interrupted = false;
-    // A Ctrl-C that came with the packet, or before it.
-    if (size_t at = pending.find('\3'); at < pending.find('$')) {
-      pending.erase(at, 1);
-      interrupt_pending = true;
-    }
-    if (std::exchange(interrupt_pending, false)) return "T02thread:1;";
+  // Runs `run` (the program, forwards or backwards) while a second thread
+  // alone reads the connection: a Ctrl-C stops the program, and so does gdb
+  // going away; anything else waits in `pending` for the next packet.
+  template <typename F> guest_stop listening(F run) {
     std::atomic<bool> running{true};
     std::thread listener;
-    if (!step && fd >= 0) {
-      // While the program runs this thread alone reads the connection: a
-      // Ctrl-C stops the program, and so does gdb going away; anything else
-      // waits in `pending` for the next packet.
+    if (fd >= 0) {
       listener = std::thread([&] {
         while (running) {
           pollfd p{fd, POLLIN, 0};
@@ -256,9 +243,27 @@ struct stub {
         }
       });
     }
-    guest_stop stop = link.resume(step);
+    guest_stop stop = run();
     running = false;
     if (listener.joinable()) listener.join();
+    return stop;
+  }
+
+  // Runs the guest; a second thread turns gdb's Ctrl-C into a stop, and gdb
+  // going away too.
+  std::string resume(bool step) {
+    resume_at = eip();
+    resuming = true;
+    breakpoint_hit = false;
+    watch_hit.reset();
+    interrupted = false;
+    // A Ctrl-C that came with the packet, or before it.
+    if (size_t at = pending.find('\3'); at < pending.find('$')) {
+      pending.erase(at, 1);
+      interrupt_pending = true;
+    }
+    if (std::exchange(interrupt_pending, false)) return "T02thread:1;";
+    guest_stop stop = step ? link.resume(true) : listening([&] { return link.resume(false); });
     char reply[64];
     if (stop.kind == guest_stop::exited) {
       std::snprintf(reply, sizeof reply, "W%02x", stop.code & 0xff);
@@ -484,8 +489,10 @@ struct stub {
     stop_points points;
     for (const auto &[address, h] : breakpoints) points.breakpoints.push_back(address);
     for (const auto &[key, h] : watchpoints) points.watches.push_back(key);
-    guest_stop stop = link.reverse(p == "bs", points);
+    interrupted = false;
+    guest_stop stop = listening([&] { return link.reverse(p == "bs", points); });
     char reply[64];
+    if (interrupted) return {"T02thread:1;"}; // a Ctrl-C stopped it on the way
     if (stop.kind == guest_stop::unsupported)
       return {"E.going backwards needs a replay (--replay) once a run has several processes"};
     if (stop.kind == guest_stop::history_begin)

@@ -83,11 +83,13 @@ bool runner::go_to(guest &f, uint64_t position, const snapshot *from) {
   f.last_started = UINT64_MAX;
   cursor = s.cursor;
   link->quiet = true;
-  while (f.started < position) {
+  running = &f; // for a Ctrl-C
+  while (f.started < position && !interrupted) {
     uint64_t before = f.started;
     f.emulate(f.eip(), size_t(position - f.started));
     if (f.started == before) break; // it cannot get further (a fault)
   }
+  running = nullptr;
   link->quiet = false;
   return true;
 }
@@ -110,7 +112,7 @@ bool runner::replay_to(guest &f, uint64_t position) {
   replayed = 0;
   silent = link->quiet = true;
   std::string err;
-  while (count(f) < position && diverged.empty() && !f.faulted && !f.ended) {
+  while (count(f) < position && diverged.empty() && !f.faulted && !f.ended && !interrupted) {
     const recorded_event *e = replayer->peek(err);
     guest *g = !e || e->kind == recorded_event::finish ? &f : find(e->pid);
     if (!g) break;
@@ -128,6 +130,7 @@ guest_stop runner::reverse(bool step, const stop_points &points) {
   if (f.pending || f.ended || snapshots.all.empty() || (many && !replayer))
     return {guest_stop::unsupported};
   f.faulted = false;
+  interrupted = false;
   uint64_t now = f.started;
   if (now == 0) return {guest_stop::history_begin};
   auto travel = [&](uint64_t position, const snapshot *from) {
@@ -158,10 +161,11 @@ guest_stop runner::reverse(bool step, const stop_points &points) {
       if (watch_hook) uc_hook_del(f.uc, watch_hook);
       return {guest_stop::unsupported};
     }
-    if (found_at) break; // the last stop between the snapshot and the limit
+    if (found_at || interrupted) break; // the last stop between the snapshot and the limit
     limit = start;
   }
   if (watch_hook) uc_hook_del(f.uc, watch_hook);
+  if (interrupted) return {}; // gdb hears of the Ctrl-C, where the search had got
   if (!found_at) {
     travel(0, nullptr);
     return {guest_stop::history_begin};

@@ -32,8 +32,8 @@ std::string guest::start(std::span<const uint8_t> image, const std::vector<std::
     }
     covered = c.get();
   }
-  follows_calls = (r.options.profile || r.options.stacks) && (parent || !symbols.functions.empty());
-  if (follows_calls) profile.resize(symbols.functions.size() + 1);
+  if ((r.options.profile || r.options.stacks) && (parent || !symbols.functions.empty()))
+    profile.resize(symbols.functions.size() + 1);
   bool fresh = false;
   if (!(e = r.take_engine(fresh))) return "cannot start the emulator";
   e->owner = this;
@@ -151,7 +151,7 @@ void guest::block_hook(uc_engine *uc, uint64_t address, uint32_t size, void *use
     uc_tb tb{};
     if (uc_ctl_request_cache(uc, address, &tb) == UC_ERR_OK) b.instructions = tb.icount;
     b.function = g.function_at(uint32_t(address));
-    if (g.follows_calls) g.note_block_end(b, uint32_t(address), size);
+    if (g.follows_calls()) g.note_block_end(b, uint32_t(address), size);
     if (covered) {
       b.lines = covered->lines.within(uint32_t(address), size);
       if (b.function < g.symbols.functions.size() &&
@@ -161,7 +161,7 @@ void guest::block_hook(uc_engine *uc, uint64_t address, uint32_t size, void *use
   }
   if (!r.options.max_instructions) r.instructions += b.instructions; // else the code hook counts
   g.own_instructions += b.instructions;
-  if (g.follows_calls) {
+  if (g.follows_calls()) {
     g.profile[b.function].instructions += b.instructions;
     g.follow_calls(b);
   }
@@ -399,9 +399,7 @@ void runner::on_trap(guest &g) {
   if (recorder || keeps_history(g)) g.memory.journal = &g.journal;
   outcome o = sys.serve(g, t, served);
   g.memory.journal = nullptr;
-  // What the call wrote into code must not run as the code that was there.
-  for (auto [from, to] : g.memory.code_written) uc_ctl_remove_cache(g.uc, from, to);
-  g.memory.code_written.clear();
+  g.drop_written_code();
   if (o.kind == outcome::wait) {
     g.pending = std::move(t);
     g.pending_start = begin;
@@ -456,8 +454,7 @@ bool runner::retry(guest &g) {
   if (recorder || keeps_history(g)) g.memory.journal = &g.journal;
   outcome o = sys.serve(g, *g.pending, served);
   g.memory.journal = nullptr;
-  for (auto [from, to] : g.memory.code_written) uc_ctl_remove_cache(g.uc, from, to);
-  g.memory.code_written.clear();
+  g.drop_written_code();
   if (o.kind == outcome::wait) {
     note_wait(g);
     return false;
@@ -801,7 +798,7 @@ run_result run(const run_options &options) {
   std::map<std::string, size_t> row;
   for (size_t i = 0; i < r.sys.processes.size(); ++i) {
     guest &x = r.at(i);
-    if (!x.follows_calls) continue;
+    if (!x.follows_calls()) continue;
     // Named only when counted: a hostile table's names can be huge.
     std::unordered_map<uint32_t, std::string> named;
     auto name = [&](uint32_t j) -> const std::string & {

@@ -127,7 +127,9 @@ struct guest : process {
   std::vector<profile_entry> profile;              // one per function, and one for the rest
   std::unordered_map<uint64_t, block_info> blocks; // by (address, size)
   std::array<std::pair<uint64_t, block_info *>, 512> recent_blocks{};
-  bool follows_calls = false; // with profile or stacks and a symbol table
+  // With profile or stacks and a symbol table (or as a child): calls are
+  // followed, and `profile` has an entry per function and one for the rest.
+  bool follows_calls() const { return !profile.empty(); }
   call_tree calls;
   std::vector<call_frame> frames;
   const block_info *previous = nullptr; // the block that ran last
@@ -186,6 +188,12 @@ struct guest : process {
   void settle() {
     if (last_started != UINT64_MAX && eip() == last_started && started) --started;
     last_started = UINT64_MAX;
+  }
+
+  // What the stand-in wrote into code must not run as the code that was there.
+  void drop_written_code() {
+    for (auto [from, to] : memory.code_written) uc_ctl_remove_cache(uc, from, to);
+    memory.code_written.clear();
   }
 
   uint32_t eip() {

@@ -298,8 +298,9 @@ outcome system::serve(process &p, trap_record &t, bool &served) {
 
 // What the program hands over is kept as it was before the call.
 void system::capture_in(const process &p, trap_record &t) const {
+  if (!keep_data) return; // the table is looked up only for the trace
   const syscall_row *row = find_syscall(t.number);
-  if (!keep_data || !row) return;
+  if (!row) return;
   const uint32_t regs[3] = {t.ebx, t.ecx, t.edx};
   for (int i = 0; i < 3; ++i) {
     if (i < 2 && row->args[i] == arg::buffer_in && !p.memory.append(regs[i], regs[i + 1], t.data))
@@ -311,8 +312,9 @@ void system::capture_in(const process &p, trap_record &t) const {
 }
 
 void system::capture_out(const process &p, trap_record &t) const {
+  if (!keep_data || t.result <= 0) return;
   const syscall_row *row = find_syscall(t.number);
-  if (!keep_data || !row || t.result <= 0) return;
+  if (!row) return;
   const uint32_t regs[3] = {t.ebx, t.ecx, t.edx};
   for (int i = 0; i < 2; ++i)
     if (row->args[i] == arg::buffer_out)

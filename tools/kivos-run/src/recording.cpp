@@ -14,12 +14,20 @@ namespace {
 constexpr char magic[8] = {'K', 'I', 'V', 'O', 'S', 'R', 'E', 'C'};
 constexpr uint32_t version = 1;
 
-void put_varint(std::string &out, uint64_t v) {
+// Writes a varint at p, answering where it ends: events are put together
+// in a buffer on the stack, then appended at once.
+char *put_varint(char *p, uint64_t v) {
   while (v >= 0x80) {
-    out += char(uint8_t(v) | 0x80);
+    *p++ = char(uint8_t(v) | 0x80);
     v >>= 7;
   }
-  out += char(v);
+  *p++ = char(v);
+  return p;
+}
+
+void put_varint(std::string &out, uint64_t v) {
+  char bytes[10];
+  out.append(bytes, size_t(put_varint(bytes, v) - bytes));
 }
 uint64_t zigzag(int64_t v) {
   return (uint64_t(v) << 1) ^ uint64_t(v >> 63);
@@ -59,17 +67,6 @@ struct cursor {
     return s;
   }
 };
-
-// Writes a varint at p, answering where it ends: events are put together
-// in a buffer on the stack, then appended at once.
-char *put_varint(char *p, uint64_t v) {
-  while (v >= 0x80) {
-    *p++ = char(uint8_t(v) | 0x80);
-    v >>= 7;
-  }
-  *p++ = char(v);
-  return p;
-}
 
 } // namespace
 

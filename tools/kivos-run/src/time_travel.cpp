@@ -69,8 +69,7 @@ void runner::reexecute_trap(guest &g) {
   for (uint32_t i = k.first_write; i < k.first_write + k.writes; ++i)
     g.memory.write(kept_writes[i].first, kept_writes[i].second.data(),
                    uint32_t(kept_writes[i].second.size()));
-  for (auto [from, to] : g.memory.code_written) uc_ctl_remove_cache(g.uc, from, to);
-  g.memory.code_written.clear();
+  g.drop_written_code();
   if (!k.counter && k.number == t.number && !k.ended) uc_reg_write(g.uc, UC_X86_REG_EAX, &k.result);
 }
 
@@ -221,8 +220,7 @@ void runner::replay_trap(guest &g) {
   if (keeps_history(g)) g.memory.journal = &g.journal;
   for (const auto &[address, bytes] : e.writes)
     g.memory.write(address, bytes.data(), uint32_t(bytes.size()));
-  for (auto [from, to] : g.memory.code_written) uc_ctl_remove_cache(g.uc, from, to);
-  g.memory.code_written.clear();
+  g.drop_written_code();
   g.memory.journal = nullptr;
   t.result = e.result;
   t.injected = e.flags & recorded_event::injected;
